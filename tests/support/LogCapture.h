@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QString>
+#include <QtGlobal>
+
+// Collects every log record made while it lives, so that tests can check the
+// exact words the program logs. Thread-safe; only one may exist at a time.
+class LogCapture
+{
+public:
+    struct Record
+    {
+        QtMsgType type;
+        QString text;
+        QString file;
+    };
+
+    LogCapture() : previous_(qInstallMessageHandler(&LogCapture::handle)) { current() = this; }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(previous_);
+        current() = nullptr;
+    }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    QList<Record> records() const
+    {
+        QMutexLocker lock(&mutex_);
+        return records_;
+    }
+    QStringList texts(QtMsgType type) const
+    {
+        QStringList result;
+        for (const Record& record : records())
+            if (record.type == type)
+                result.append(record.text);
+        return result;
+    }
+    int count(QtMsgType type, const QString& text) const { return texts(type).count(text); }
+    void clear()
+    {
+        QMutexLocker lock(&mutex_);
+        records_.clear();
+    }
+
+private:
+    static LogCapture*& current()
+    {
+        static LogCapture* instance = nullptr;
+        return instance;
+    }
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (LogCapture* self = current()) {
+            QMutexLocker lock(&self->mutex_);
+            self->records_.append({type, text, QString::fromLocal8Bit(context.file)});
+        }
+    }
+
+    QtMessageHandler previous_;
+    mutable QMutex mutex_;
+    QList<Record> records_;
+};
