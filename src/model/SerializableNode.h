@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+
+// An object that stores itself into a JSON object and restores itself from
+// one. Roots own a file (SerializableRoot); plain nodes live inside a root's
+// file. Used on whichever thread owns the object; it does no locking.
+class SerializableNode : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SerializableNode(QObject* parent = nullptr) : QObject(parent) {}
+
+    // Restores the object from json. Keys that are missing or of an
+    // unexpected type leave the matching values as they were.
+    virtual void read(const QJsonObject& json) = 0;
+    virtual void write(QJsonObject& json) const = 0;
+};

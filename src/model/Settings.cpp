@@ -1,0 +1,146 @@
+#include "Settings.h"
+
+#include <QCoreApplication>
+#include <QJsonValue>
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Truncates toward zero; numbers beyond the int range are clamped, because
+// converting them as they are is undefined.
+int toTruncatedInt(const QJsonValue& value)
+{
+    const double number = std::trunc(value.toDouble());
+    const double lowest = std::numeric_limits<int>::min();
+    const double highest = std::numeric_limits<int>::max();
+    return static_cast<int>(std::clamp(number, lowest, highest));
+}
+
+// Clamped to the float range for the same reason.
+float toFloat(const QJsonValue& value)
+{
+    const double highest = std::numeric_limits<float>::max();
+    return static_cast<float>(std::clamp(value.toDouble(), -highest, highest));
+}
+
+void readInt(const QJsonObject& json, const QString& key, int& member)
+{
+    const QJsonValue value = json.value(key);
+    if (value.isDouble())
+        member = toTruncatedInt(value);
+}
+
+void readFloat(const QJsonObject& json, const QString& key, float& member)
+{
+    const QJsonValue value = json.value(key);
+    if (value.isDouble())
+        member = toFloat(value);
+}
+
+void readBool(const QJsonObject& json, const QString& key, bool& member)
+{
+    const QJsonValue value = json.value(key);
+    if (value.isBool())
+        member = value.toBool();
+}
+
+// "%1,%2": empty parts are kept, so ",5" gives 0 and 5; a part that is not an
+// integer gives 0; parts after the second are ignored. Fewer than two parts
+// (a value that is not a string counts as empty text) change nothing.
+bool readPair(const QJsonObject& json, const QString& key, int& first, int& second)
+{
+    const QStringList parts = json.value(key).toString().split(',', Qt::KeepEmptyParts);
+    if (parts.size() < 2)
+        return false;
+    first = parts.at(0).toInt();
+    second = parts.at(1).toInt();
+    return true;
+}
+
+QString pairText(int first, int second)
+{
+    return QStringLiteral("%1,%2").arg(first).arg(second);
+}
+
+} // namespace
+
+Settings::Settings(QObject* parent)
+    : SerializableRoot(parent),
+      defaultPatch(QCoreApplication::applicationDirPath() + QStringLiteral("/patches/Sine.pd"))
+{
+}
+
+bool Settings::init()
+{
+    return SerializableRoot::init(QStringLiteral("options.json"));
+}
+
+void Settings::read(const QJsonObject& json)
+{
+    readInt(json, QStringLiteral("audioDevice"), audioDevice);
+    readInt(json, QStringLiteral("framesPerBuffer"), framesPerBuffer);
+    readFloat(json, QStringLiteral("baseFrequency"), baseFrequency);
+    readInt(json, QStringLiteral("calibrationFrequency"), calibrationFrequency);
+    readFloat(json, QStringLiteral("masterVolume"), masterVolume);
+    readBool(json, QStringLiteral("monophonic"), monophonic);
+    const QJsonValue patch = json.value(QStringLiteral("defaultPatch"));
+    if (patch.isString())
+        defaultPatch = patch.toString();
+    readInt(json, QStringLiteral("udpPort"), udpPort);
+    readBool(json, QStringLiteral("circlesView"), circlesView);
+    int first = 0, second = 0;
+    if (readPair(json, QStringLiteral("windowSize"), first, second))
+        windowSize = QSize(first, second);
+    if (readPair(json, QStringLiteral("windowPos"), first, second))
+        windowPos = QPoint(first, second);
+    readBool(json, QStringLiteral("windowMaximized"), windowMaximized);
+}
+
+void Settings::write(QJsonObject& json) const
+{
+    json.insert(QStringLiteral("audioDevice"), audioDevice);
+    json.insert(QStringLiteral("framesPerBuffer"), framesPerBuffer);
+    json.insert(QStringLiteral("baseFrequency"), static_cast<double>(baseFrequency));
+    json.insert(QStringLiteral("calibrationFrequency"), calibrationFrequency);
+    json.insert(QStringLiteral("masterVolume"), static_cast<double>(masterVolume));
+    json.insert(QStringLiteral("monophonic"), monophonic);
+    json.insert(QStringLiteral("defaultPatch"), defaultPatch);
+    json.insert(QStringLiteral("udpPort"), udpPort);
+    json.insert(QStringLiteral("circlesView"), circlesView);
+    json.insert(QStringLiteral("windowSize"), pairText(windowSize.width(), windowSize.height()));
+    json.insert(QStringLiteral("windowPos"), pairText(windowPos.x(), windowPos.y()));
+    json.insert(QStringLiteral("windowMaximized"), windowMaximized);
+}
+
+void Settings::onAudioDeviceChanged(int value)
+{
+    audioDevice = value;
+}
+
+void Settings::onFramesPerBufferChanged(int value)
+{
+    framesPerBuffer = value;
+}
+
+void Settings::onBaseFrequencyChanged(float value)
+{
+    baseFrequency = value;
+}
+
+void Settings::onCalibrationFrequencyChanged(int value)
+{
+    calibrationFrequency = value;
+}
+
+void Settings::onMasterVolumeChanged(float value)
+{
+    masterVolume = value;
+}
+
+void Settings::onMonophonicChanged(bool value)
+{
+    monophonic = value;
+}
