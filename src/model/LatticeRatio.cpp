@@ -52,11 +52,12 @@ bool LatticeRatio::canMultiplyWith(const LatticeRatio& other) const
     const double exact = (*this * other).toDouble();
     const float difference = static_cast<float>(std::fabs(exact - approx));
     if (difference > 1e-5f) {
-        qDebug().noquote() << quotedText(QString("canMultiply fail on %1 * %2:\n  test product: %3, "
-                                                 "real product: %4")
-                                             .arg(toString(), other.toString())
-                                             .arg(exact)
-                                             .arg(approx));
+        qDebug().noquote() << quotedText(
+            QString("canMultiply fail on %1 * %2:\n  test product: %3, "
+                    "real product: %4")
+                .arg(toString(), other.toString())
+                .arg(exact)
+                .arg(approx));
         return false;
     }
     return true;

@@ -24,13 +24,20 @@ void LatticePathTest::parsesAndPrints_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("printed");
     QTest::addColumn<int>("length");
-    QTest::newRow("root") << "/" << "/" << 0;
-    QTest::newRow("empty text") << "" << "/" << 0;
-    QTest::newRow("round trip") << "/2/-3/-3/-3" << "/2/-3/-3/-3" << 4;
-    QTest::newRow("no leading slash") << "2/-3" << "/2/-3" << 2;
-    QTest::newRow("doubled slash") << "//5//7/" << "/5/7" << 2;
-    QTest::newRow("seven steps cut") << "/3/3/3/3/3/3/3" << "/3/3/3/3/3/3" << 6;
-    QTest::newRow("garbage after six") << "/3/3/3/3/3/3/x" << "/3/3/3/3/3/3" << 6;
+    QTest::newRow("root") << "/"
+                          << "/" << 0;
+    QTest::newRow("empty text") << ""
+                                << "/" << 0;
+    QTest::newRow("round trip") << "/2/-3/-3/-3"
+                                << "/2/-3/-3/-3" << 4;
+    QTest::newRow("no leading slash") << "2/-3"
+                                      << "/2/-3" << 2;
+    QTest::newRow("doubled slash") << "//5//7/"
+                                   << "/5/7" << 2;
+    QTest::newRow("seven steps cut") << "/3/3/3/3/3/3/3"
+                                     << "/3/3/3/3/3/3" << 6;
+    QTest::newRow("garbage after six") << "/3/3/3/3/3/3/x"
+                                       << "/3/3/3/3/3/3" << 6;
 }
 
 void LatticePathTest::parsesAndPrints()
@@ -88,12 +95,18 @@ void LatticePathTest::convertsToRatios_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("ratio");
-    QTest::newRow("root") << "/" << "1/1";
-    QTest::newRow("octave cancels fifths") << "/2/-3/3" << "2/1";
-    QTest::newRow("whole tone") << "/-2/3/3" << "9/8";
-    QTest::newRow("down three fifths") << "/2/-3/-3/-3" << "16/27";
-    QTest::newRow("every prime") << "/3/5/7/11/13/17" << "255255/32768";
-    QTest::newRow("deep down") << "/-23/-23/-23/-23/-23/-23" << "16777216/148035889";
+    QTest::newRow("root") << "/"
+                          << "1/1";
+    QTest::newRow("octave cancels fifths") << "/2/-3/3"
+                                           << "2/1";
+    QTest::newRow("whole tone") << "/-2/3/3"
+                                << "9/8";
+    QTest::newRow("down three fifths") << "/2/-3/-3/-3"
+                                       << "16/27";
+    QTest::newRow("every prime") << "/3/5/7/11/13/17"
+                                 << "255255/32768";
+    QTest::newRow("deep down") << "/-23/-23/-23/-23/-23/-23"
+                               << "16777216/148035889";
 }
 
 void LatticePathTest::convertsToRatios()

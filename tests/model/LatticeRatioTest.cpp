@@ -27,7 +27,8 @@ void LatticeRatioTest::normalisesAndPrints_data()
     QTest::newRow("reduced") << quint64(6) << quint64(4) << "3/2";
     QTest::newRow("zero numerator") << quint64(0) << quint64(7) << "0/1";
     QTest::newRow("whole") << quint64(8) << quint64(4) << "2/1";
-    QTest::newRow("large") << quint64(18446744073709551615ull) << quint64(3) << "6148914691236517205/1";
+    QTest::newRow("large") << quint64(18446744073709551615ull) << quint64(3)
+                           << "6148914691236517205/1";
 }
 
 void LatticeRatioTest::normalisesAndPrints()
