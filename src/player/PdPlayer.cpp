@@ -1,0 +1,760 @@
+#include "PdPlayer.h"
+
+#include "AudioOutput.h"
+#include "LatticePath.h"
+#include "QuotedText.h"
+
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QMutexLocker>
+#include <QThread>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <z_libpd.h>
+
+namespace {
+
+// Debug traces made on the audio thread. A category of their own lets a
+// real-time run switch them off ("lattice.player.audio.debug=false"), which
+// also keeps them from building a message at all.
+Q_LOGGING_CATEGORY(lcAudio, "lattice.player.audio")
+
+// The player that libpd's hooks reach; set by the constructor.
+PdPlayer* hookedPlayer = nullptr;
+
+constexpr int settlePauseMs = 50;
+// Handshake tickets travel as the event's float value, which holds whole
+// numbers exactly up to 2^24.
+constexpr std::uint32_t ticketLimit = 1u << 24;
+
+} // namespace
+
+PdPlayer::PdPlayer(QObject* parent) : QObject(parent)
+{
+    primeEnabled_.fill(true);
+    noteMap_.reserve(voiceCount);
+    macroDefaults_.reserve(8);
+    hookedPlayer = this;
+}
+
+PdPlayer::~PdPlayer()
+{
+    if (hookedPlayer == this)
+        hookedPlayer = nullptr;
+    guiCommandBuffer_.release();
+    serialCommandBuffer_.release();
+}
+
+bool PdPlayer::init()
+{
+    if (!guiCommandBuffer_.create()) {
+        qCritical() << "failed to allocate gui command buffer";
+        return false;
+    }
+    if (!serialCommandBuffer_.create()) {
+        qCritical() << "failed to allocate serial command buffer";
+        return false;
+    }
+    qWarning() << "calling libpd init";
+    libpd_set_printhook(&PdPlayer::pdPrintHook);
+    libpd_set_listhook(&PdPlayer::pdListHook);
+    // A second player in the same process finds libpd initialised already.
+    libpd_init();
+    pdInstance_ = libpd_this_instance();
+    return true;
+}
+
+void PdPlayer::initAudio(int outputChannels, int sampleRate)
+{
+    qWarning() << "Initialising libpd with sampleRate" << sampleRate;
+    libpd_init_audio(0, outputChannels, sampleRate);
+}
+
+void PdPlayer::term()
+{
+    qWarning() << "PdPlayer::term...";
+    unloadPatch();
+}
+
+void PdPlayer::setAudioOutput(AudioOutput* output)
+{
+    audioOutput_ = output;
+}
+
+int PdPlayer::blockAlignedFrames(int requested)
+{
+    if (requested >= pdBlockFrames && requested % pdBlockFrames == 0)
+        return requested;
+    constexpr qint64 largest = INT_MAX / pdBlockFrames * pdBlockFrames;
+    qint64 aligned = (qint64(requested) + pdBlockFrames - 1) / pdBlockFrames * pdBlockFrames;
+    aligned = std::clamp<qint64>(aligned, pdBlockFrames, largest);
+    qWarning() << "Frames per buffer" << requested << "is not a positive multiple of"
+               << pdBlockFrames << "- using" << aligned;
+    return int(aligned);
+}
+
+// ---------------------------------------------------------------------------
+// Audio block and command buffers
+
+void PdPlayer::processBlock(float* interleavedStereoOut, int frames, bool muted)
+{
+    processCommandBuffers();
+    if (frames <= 0)
+        return;
+    const int ticks = frames / pdBlockFrames;
+    const int rendered = ticks * pdBlockFrames;
+    if (patch_) {
+        if (ticks > 0)
+            libpd_process_float(ticks, nullptr, interleavedStereoOut);
+        if (!muted) {
+            std::fill(interleavedStereoOut + 2 * rendered, interleavedStereoOut + 2 * frames, 0.0f);
+            return;
+        }
+    }
+    std::fill(interleavedStereoOut, interleavedStereoOut + 2 * frames, 0.0f);
+}
+
+void PdPlayer::queueEventGui(const LatticeEvent* event)
+{
+    guiCommandBuffer_.writeEvent(event);
+}
+
+void PdPlayer::queueEventSerial(const LatticeEvent* event)
+{
+    serialCommandBuffer_.writeEvent(event);
+}
+
+void PdPlayer::processCommandBuffers()
+{
+    if (pdInstance_)
+        libpd_set_instance(pdInstance_);
+    // All waiting controller events run before all waiting screen events.
+    drain(serialCommandBuffer_);
+    drain(guiCommandBuffer_);
+}
+
+void PdPlayer::drain(PdMessageBuffer& buffer)
+{
+    buffer.readChunks(chunkList_);
+    for (int i = 0; i < chunkList_.count; ++i)
+        executeChunk(chunkList_.chunks[std::size_t(i)]);
+    chunkList_.count = 0;
+}
+
+void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk)
+{
+    const float value = chunk->value;
+    switch (chunk->type) {
+    case LatticeEvent::NoteToggle:
+        executeNoteToggle(*chunk);
+        break;
+    case LatticeEvent::AllNotesOff:
+        allNotesOff();
+        break;
+    case LatticeEvent::Transpose: {
+        // Halves round upward (2.5 -> 3, -2.5 -> -2); the result is a signed
+        // byte, as a path step is.
+        const double rounded = std::floor(double(value) + 0.5);
+        if (!std::isfinite(rounded)) {
+            qWarning() << "Transpose refused: value" << value << "is not a step";
+            break;
+        }
+        setTransposition(std::int8_t(std::int64_t(std::fmod(rounded, 256.0))));
+        break;
+    }
+    case LatticeEvent::VoiceVolumeStep:
+        setVoiceVolume(voiceVolume_ + value);
+        break;
+    case LatticeEvent::VoiceVolumeSet:
+        setVoiceVolume(value);
+        break;
+    case LatticeEvent::MasterVolumeStep:
+        setVolume(masterVolume_ + value);
+        break;
+    case LatticeEvent::MasterVolumeSet:
+        setVolume(value);
+        break;
+    case LatticeEvent::MonophonicSet:
+        setMonophonic(value > 0.5f);
+        break;
+    case LatticeEvent::PatchStep:
+        if (value > 0.0f)
+            emit patchIncRequested();
+        else
+            emit patchDecRequested();
+        break;
+    case LatticeEvent::BaseFrequencySet:
+        setBaseFrequency(value);
+        break;
+    case LatticeEvent::PrimeToggle:
+        // Truncation toward zero maps (-1, 24) onto the flags 0..23; a tag
+        // may carry anything else (or NaN), which has no flag.
+        if (value > -1.0f && value < float(primeFlagCount))
+            togglePrimeEnabled(int(value));
+        else
+            qCDebug(lcAudio) << "PrimeToggle ignored: no flag for" << value;
+        break;
+    case LatticeEvent::Macro1:
+    case LatticeEvent::Macro2:
+    case LatticeEvent::Macro3:
+    case LatticeEvent::Macro4:
+    case LatticeEvent::Macro5:
+    case LatticeEvent::Macro6:
+    case LatticeEvent::Macro7:
+    case LatticeEvent::Macro8:
+        setMacro(chunk->type - 10, value);
+        break;
+    case LatticeEvent::OpenPatch:
+    case LatticeEvent::ClosePatch:
+        if (chunk->handshake)
+            executeHandshakeRequest(*chunk);
+        else if (chunk->type == LatticeEvent::OpenPatch)
+            openPatch();
+        else
+            closePatch();
+        break;
+    default:
+        break;
+    }
+}
+
+void PdPlayer::executeNoteToggle(const PdMessageBuffer::Chunk& chunk)
+{
+    const LatticePath path = LatticePath::fromBytes(chunk.path);
+    if (!path.isValid())
+        return;
+    const int prime = std::abs(path.lastStep());
+    if (!isPrimeEnabled(prime))
+        return;
+    // A chunk's bytes may hold steps outside the prime table (a path built
+    // by append(), or a damaged chunk); such a path has no ratio.
+    const std::optional<LatticeRatio> pathRatio = path.ratio();
+    if (!pathRatio)
+        return;
+    if (!transposition_.canMultiplyWith(*pathRatio)) {
+        qWarning().noquote() << "NoteToggle refused: transposition"
+                             << quotedText(transposition_.toString()) << "times path"
+                             << quotedText(path.toString()) << "does not fit";
+        return;
+    }
+    const LatticeRatio ratio = transposition_ * *pathRatio;
+    const int slot = noteMapSlot(ratio);
+    if (slot >= 0 && !voices_[std::size_t(slot)].released)
+        noteOff(ratio);
+    else
+        noteOn(ratio);
+}
+
+// ---------------------------------------------------------------------------
+// State setters
+
+void PdPlayer::setTransposition(int prime)
+{
+    if (prime == 0) {
+        transposition_ = LatticeRatio(1);
+    } else {
+        const std::optional<LatticeRatio> step = LatticePath(prime).ratio();
+        if (!step) {
+            qWarning() << "Transpose refused:" << prime << "is not a prime step";
+            return;
+        }
+        if (!transposition_.canMultiplyWith(*step)) {
+            qWarning().noquote() << "Transpose refused: transposition"
+                                 << quotedText(transposition_.toString()) << "times"
+                                 << quotedText(step->toString()) << "does not fit";
+            return;
+        }
+        transposition_ *= *step;
+    }
+    emit transposed(transposition_, prime);
+}
+
+void PdPlayer::setVolume(float volume)
+{
+    masterVolume_ = volume;
+    sendPdVolumeMessage(volume);
+    emit volumeChanged(masterVolume_);
+}
+
+void PdPlayer::setVoiceVolume(float volume)
+{
+    voiceVolume_ = volume;
+    emit voiceVolumeChanged(voiceVolume_);
+}
+
+void PdPlayer::setBaseFrequency(float frequency)
+{
+    baseFrequency_ = frequency;
+    emit baseFrequencyChanged(frequency);
+}
+
+void PdPlayer::setMonophonic(bool mono)
+{
+    mono_ = mono;
+    monoVoice_ = -1;
+    emit monophonicChanged(mono_);
+}
+
+void PdPlayer::togglePrimeEnabled(int prime)
+{
+    if (prime < 0 || prime >= primeFlagCount)
+        return;
+    bool& flag = primeEnabled_[std::size_t(prime)];
+    flag = !flag;
+    emit primeEnabledToggled(prime, flag);
+}
+
+void PdPlayer::setMacro(int macro, float value)
+{
+    if (macro < 1 || macro > 8)
+        return;
+    sendPdVoiceMessage(PdVoiceMessageType(VoiceMacro1 + macro - 1), value, -1);
+    emit macroValueChanged(macro, value);
+}
+
+bool PdPlayer::isPrimeEnabled(int prime) const
+{
+    return prime >= 0 && prime < primeFlagCount && primeEnabled_[std::size_t(prime)];
+}
+
+// ---------------------------------------------------------------------------
+// Outgoing messages
+
+bool PdPlayer::setDsp(bool on) const
+{
+    const int status = libpd_start_message(1);
+    if (status != 0) {
+        qCritical().nospace() << "libpd_start_message for setDsp returned error status: " << status;
+        return false;
+    }
+    libpd_add_float(on ? 1.0f : 0.0f);
+    libpd_finish_message("pd", "dsp");
+    return true;
+}
+
+bool PdPlayer::sendPdVoiceMessage(PdVoiceMessageType type, float value, int voice)
+{
+    const int status = libpd_start_message(3);
+    if (status != 0) {
+        qCritical().nospace() << "libpd_start_message for lattice-in returned error status: "
+                              << status;
+        return false;
+    }
+    qCDebug(lcAudio) << "pd lattice-in message: value" << value << "param" << int(type) << "voice"
+                     << voice + 1;
+    libpd_add_float(value);
+    libpd_add_float(float(type));
+    libpd_add_float(float(voice + 1));
+    libpd_finish_list("lattice-in");
+    return true;
+}
+
+bool PdPlayer::sendPdVolumeMessage(float volume)
+{
+    const int status = libpd_start_message(1);
+    if (status != 0) {
+        qCritical().nospace() << "libpd_start_message for master-vol returned error status: "
+                              << status;
+        return false;
+    }
+    qCDebug(lcAudio) << "pd master-vol message: value" << volume;
+    libpd_add_float(volume);
+    libpd_finish_list("master-vol");
+    return true;
+}
+
+bool PdPlayer::sendPdQueryMacrosMessage()
+{
+    macroQueryPending_ = true;
+    const int status = libpd_bang("query-macros");
+    if (status != 0) {
+        qCritical().nospace() << "libpd_bang for query-macros returned error status: " << status;
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Incoming messages
+
+void PdPlayer::pdPrintHook(const char* text)
+{
+    qCDebug(lcAudio).noquote() << "libPD:" << QString::fromUtf8(text);
+}
+
+void PdPlayer::pdListHook(const char* source, int argc, _atom* argv)
+{
+    PdPlayer* player = hookedPlayer;
+    if (!player)
+        return;
+    if (qstrcmp(source, "voice-stop") == 0) {
+        if (argc > 0 && libpd_is_float(argv)) {
+            // The patch counts voices from 1; a number with no slot (a
+            // foreign or broken patch) is dropped here.
+            const float voice = libpd_get_float(argv);
+            if (voice >= 1.0f && voice < float(voiceCount + 1))
+                player->onVoiceStopped(int(voice) - 1);
+            else
+                qCDebug(lcAudio) << "voice-stop ignored: no voice" << voice;
+        }
+        return;
+    }
+    if (!player->macroQueryPending_ || qstrcmp(source, "output-voice-info") != 0)
+        return;
+    if (argc > 1) {
+        t_atom* second = libpd_next_atom(argv);
+        if (libpd_is_symbol(second))
+            player->onMacroNamesReceived(libpd_get_symbol(second));
+    }
+    player->macroQueryPending_ = false;
+}
+
+void PdPlayer::onMacroNamesReceived(const char* text)
+{
+    const QString answer = QString::fromUtf8(text);
+    qCDebug(lcAudio).noquote() << "Received macro names:" << answer;
+    macroNames_ = answer.split(QLatin1Char(':'));
+    macroDefaults_.clear();
+    for (QString& name : macroNames_) {
+        const int open = name.indexOf(QLatin1Char('('));
+        const int close = name.indexOf(QLatin1Char(')'));
+        if (open < 0 || open >= close) {
+            macroDefaults_.append(-1.0f);
+            continue;
+        }
+        // Unreadable text inside the brackets counts as 0.0.
+        macroDefaults_.append(name.mid(open + 1, close - open - 1).toFloat());
+        name.truncate(open);
+    }
+    emit macroNamesReceived(macroNames_);
+    emit macroDefaultsReceived(macroDefaults_);
+}
+
+// ---------------------------------------------------------------------------
+// Voices
+
+void PdPlayer::noteOn(const LatticeRatio& ratio)
+{
+    // 0 marks a free slot, so the counter skips it when it wraps.
+    if (++sequenceCounter_ == 0)
+        sequenceCounter_ = 1;
+    const float frequency = frequencyOf(ratio);
+
+    bool stolen = false;
+    int chosen = firstFreeSlot();
+    if (chosen < 0) {
+        chosen = oldestSlot();
+        VoiceSlot& victim = voices_[std::size_t(chosen)];
+        if (!victim.released)
+            noteOff(victim.ratio);
+        // Freed at once, without waiting for the patch. The slot is marked
+        // released even if note off found no map entry pointing at it.
+        if (!victim.isFree()) {
+            victim.released = true;
+            onVoiceStopped(chosen);
+        }
+        stolen = true;
+    }
+
+    if (mono_) {
+        if (monoVoice_ != -1) {
+            const VoiceSlot& previous = voices_[std::size_t(monoVoice_)];
+            if (!previous.isFree() && !previous.released) {
+                qCDebug(lcAudio).noquote() << "turning off previous mono voice" << monoVoice_
+                                           << "ratio" << quotedText(previous.ratio.toString());
+                noteOff(previous.ratio);
+            }
+        }
+        monoVoice_ = chosen;
+    }
+
+    VoiceSlot& slot = voices_[std::size_t(chosen)];
+    slot.ratio = ratio;
+    slot.index = chosen;
+    slot.released = false;
+    slot.seq = sequenceCounter_;
+    noteMap_.insert(ratio, chosen);
+
+    qCDebug(lcAudio).noquote() << "noteOn for ratio" << quotedText(ratio.toString()) << "freq"
+                               << frequency << "voice" << chosen << "seqId" << slot.seq << "stolen"
+                               << (stolen ? "true" : "false");
+    // Outside the audible range the note holds its slot and is reported on,
+    // but the patch is not asked to play it.
+    if (frequency > 20.0f && frequency < 20000.0f) {
+        sendPdVoiceMessage(VoiceFrequency, frequency, chosen);
+        sendPdVoiceMessage(VoiceVolume, voiceVolume_, chosen);
+        sendPdVoiceMessage(VoiceGate, 1.0f, chosen);
+    }
+    emit noteToggled(ratio, true);
+}
+
+void PdPlayer::noteOff(const LatticeRatio& ratio)
+{
+    const auto entry = noteMap_.constFind(ratio);
+    if (entry == noteMap_.constEnd())
+        return;
+    const int index = entry.value();
+    qCDebug(lcAudio).noquote() << "noteOff for ratio" << quotedText(ratio.toString()) << "voice"
+                               << index;
+    voices_[std::size_t(index)].released = true;
+    sendPdVoiceMessage(VoiceGate, 0.0f, index);
+    emit noteToggled(ratio, false);
+}
+
+void PdPlayer::onVoiceStopped(int index)
+{
+    if (index < 0 || index >= voiceCount)
+        return;
+    VoiceSlot& slot = voices_[std::size_t(index)];
+    // A report for a slot that has been reused meanwhile is stale.
+    if (!slot.released)
+        return;
+    qCDebug(lcAudio).noquote() << "voice stopped for" << quotedText(slot.ratio.toString())
+                               << "voice" << index;
+    const auto entry = noteMap_.find(slot.ratio);
+    if (entry != noteMap_.end() && entry.value() == index) {
+        qCDebug(lcAudio) << "removing voice" << index << "from note map";
+        noteMap_.erase(entry);
+    }
+    slot.released = false;
+    slot.seq = 0;
+}
+
+void PdPlayer::allNotesOff()
+{
+    // The ratios are copied first: a patch may answer a gate-off with a
+    // "voice-stop" inside the same libpd call, which edits the map. The map
+    // never holds more entries than there are slots.
+    std::array<LatticeRatio, voiceCount> ratios;
+    std::size_t count = 0;
+    for (auto it = noteMap_.constBegin(); it != noteMap_.constEnd() && count < ratios.size(); ++it)
+        ratios[count++] = it.key();
+    for (std::size_t i = 0; i < count; ++i)
+        noteOff(ratios[i]);
+}
+
+int PdPlayer::firstFreeSlot() const
+{
+    for (int i = 0; i < voiceCount; ++i)
+        if (voices_[std::size_t(i)].isFree())
+            return i;
+    return -1;
+}
+
+int PdPlayer::oldestSlot() const
+{
+    // Age is the distance from the counter in unsigned 32-bit arithmetic.
+    // While every seq lies below 2^31 the largest age is the smallest seq;
+    // unlike a plain smallest-seq search it still finds the oldest note once
+    // the counter has passed 2^31 or wrapped. The lowest index wins a tie.
+    int oldest = 0;
+    std::uint32_t oldestAge = 0;
+    for (int i = 0; i < voiceCount; ++i) {
+        const std::uint32_t age = sequenceCounter_ - voices_[std::size_t(i)].seq;
+        if (age > oldestAge) {
+            oldest = i;
+            oldestAge = age;
+        }
+    }
+    return oldest;
+}
+
+float PdPlayer::frequencyOf(const LatticeRatio& ratio) const
+{
+    return float(ratio.numerator()) / float(ratio.denominator()) * baseFrequency_;
+}
+
+// ---------------------------------------------------------------------------
+// Patch handshake
+
+bool PdPlayer::isStreamRunning() const
+{
+    return audioOutput_ && audioOutput_->isStreamRunning();
+}
+
+void PdPlayer::unloadPatch()
+{
+    closeThroughHandshake();
+}
+
+bool PdPlayer::closeThroughHandshake()
+{
+    if (!isStreamRunning()) {
+        // No callback would ever run the request: there is no audio thread
+        // to race with, so the patch is closed right here.
+        qDebug() << "No audio stream running: closing the patch directly";
+        closePatch();
+        return true;
+    }
+    audioOutput_->mute();
+    qDebug() << "GUI sleep before unload patch";
+    QThread::msleep(settlePauseMs);
+    bool completed;
+    {
+        QMutexLocker lock(&mutex_);
+        qDebug() << "GUI waiting for audio thread to unload patch";
+        completed = requestFromAudioThread(LatticeEvent::ClosePatch, "unload");
+    }
+    qDebug() << "GUI sleep after unload patch";
+    QThread::msleep(settlePauseMs);
+    audioOutput_->unmute();
+    qDebug() << "GUI woke up after unloading patch";
+    return completed;
+}
+
+bool PdPlayer::loadPatch(const QFileInfo& file)
+{
+    qDebug() << "PdPlayer::loadPatch A";
+    if (!closeThroughHandshake())
+        return false;
+
+    QMutexLocker lock(&mutex_);
+    preparedFileName_ = file.fileName().toLocal8Bit();
+    preparedDirectory_ = file.path().toLocal8Bit();
+    if (isStreamRunning()) {
+        qDebug() << "GUI waiting for audio thread to load patch";
+        requestFromAudioThread(LatticeEvent::OpenPatch, "load");
+    } else {
+        qDebug() << "No audio stream running: opening the patch directly";
+        lock.unlock();
+        openPatch();
+        lock.relock();
+    }
+    qDebug() << "GUI woke up after loading patch";
+    const bool opened = preparedFileName_.isEmpty();
+    // A prepared patch is consumed by this call either way, so that no later
+    // OpenPatch (a controller tag, a request that came too late) opens it.
+    preparedFileName_.clear();
+    preparedDirectory_.clear();
+    lock.unlock();
+
+    if (opened)
+        emit patchLoaded(file.absoluteFilePath());
+    return opened;
+}
+
+bool PdPlayer::requestFromAudioThread(LatticeEvent::Type type, const char* what)
+{
+    lastTicket_ = lastTicket_ + 1 < ticketLimit ? lastTicket_ + 1 : 1;
+    const std::uint32_t ticket = lastTicket_;
+    awaitedTicket_ = ticket;
+
+    PdMessageBuffer::Chunk chunk{};
+    chunk.type = type;
+    chunk.handshake = 1;
+    chunk.value = float(ticket);
+    guiCommandBuffer_.writeChunk(&chunk);
+
+    // The mutex has been held since before the request was written, so the
+    // audio thread cannot complete it before this wait begins. Waking up is
+    // only a hint: the ticket says whether the request ran.
+    QDeadlineTimer deadline(handshakeTimeoutMs);
+    while (completedTicket_ != ticket)
+        if (!handshakeDone_.wait(&mutex_, deadline))
+            break;
+    if (completedTicket_ == ticket)
+        return true;
+
+    // Withdrawn: if the callback runs the request later, it will find it
+    // stale and leave the patch alone.
+    awaitedTicket_ = 0;
+    qCritical() << "Audio thread did not answer the request to" << what << "the patch within"
+                << handshakeTimeoutMs << "ms";
+    return false;
+}
+
+void PdPlayer::executeHandshakeRequest(const PdMessageBuffer::Chunk& chunk)
+{
+    QMutexLocker lock(&mutex_);
+    const std::uint32_t ticket = std::uint32_t(chunk.value);
+    if (ticket != awaitedTicket_) {
+        qCDebug(lcAudio) << "Skipping a withdrawn patch request" << ticket;
+        return;
+    }
+    if (chunk.type == LatticeEvent::OpenPatch) {
+        qCDebug(lcAudio) << "PdPlayer::openPatch()";
+        openPreparedPatch();
+    } else {
+        closeOpenPatch();
+    }
+    awaitedTicket_ = 0;
+    completedTicket_ = ticket;
+    handshakeDone_.wakeAll();
+}
+
+void PdPlayer::openPatch()
+{
+    qCDebug(lcAudio) << "PdPlayer::openPatch()";
+    if (pdInstance_)
+        libpd_set_instance(pdInstance_);
+    QMutexLocker lock(&mutex_);
+    openPreparedPatch();
+}
+
+void PdPlayer::closePatch()
+{
+    if (pdInstance_)
+        libpd_set_instance(pdInstance_);
+    QMutexLocker lock(&mutex_);
+    closeOpenPatch();
+}
+
+void PdPlayer::openPreparedPatch()
+{
+    // Only loadPatch() prepares a patch; an OpenPatch from anywhere else
+    // finds nothing to open.
+    if (preparedFileName_.isEmpty()) {
+        qCDebug(lcAudio) << "OpenPatch ignored: no patch prepared";
+        return;
+    }
+    if (patch_) {
+        qWarning() << "OpenPatch ignored: a patch is open already";
+        return;
+    }
+    const QString dir = QString::fromLocal8Bit(preparedDirectory_);
+    const QString name = QString::fromLocal8Bit(preparedFileName_);
+    qWarning().noquote() << "Opening PD patch: " + quotedText(dir) + ' ' + quotedText(name);
+    patch_ = libpd_openfile(preparedFileName_.constData(), preparedDirectory_.constData());
+    if (!patch_) {
+        qCritical().noquote() << "Opening PD patch failed: " + quotedText(dir) + ' ' +
+                                     quotedText(name);
+        return;
+    }
+    if (!setDsp(true)) {
+        qCritical().noquote() << "setDsp(true) failed after opening: " + quotedText(dir) + ' ' +
+                                     quotedText(name);
+        return;
+    }
+    outputVoiceInfoBinding_ = libpd_bind("output-voice-info");
+    voiceStopBinding_ = libpd_bind("voice-stop");
+    // The patch answers inside this call, through the list hook.
+    sendPdQueryMacrosMessage();
+    preparedFileName_.clear();
+    preparedDirectory_.clear();
+}
+
+void PdPlayer::closeOpenPatch()
+{
+    if (!patch_)
+        return;
+    qWarning() << "Closing PD patch...";
+    allNotesOff();
+    setDsp(false);
+    if (outputVoiceInfoBinding_) {
+        libpd_unbind(outputVoiceInfoBinding_);
+        outputVoiceInfoBinding_ = nullptr;
+    }
+    if (voiceStopBinding_) {
+        libpd_unbind(voiceStopBinding_);
+        voiceStopBinding_ = nullptr;
+    }
+    libpd_closefile(patch_);
+    patch_ = nullptr;
+    macroQueryPending_ = false;
+    macroNames_.clear();
+    emit macroNamesReceived(macroNames_);
+    macroDefaults_.clear();
+}

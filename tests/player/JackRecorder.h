@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QSemaphore>
+#include <QString>
+#include <atomic>
+#include <jack/jack.h>
+#include <vector>
+
+// A JACK client of the tests' own that records what another client plays:
+// two input ports, connected to the given output ports, keep a fixed number
+// of frames in memory. It joins the server named by JACK_DEFAULT_SERVER and
+// never starts one.
+//
+// Threads: constructed, driven and read on the test's thread; JACK's process
+// thread fills the buffers, and record() waits on a semaphore for it.
+class JackRecorder
+{
+public:
+    JackRecorder();
+    ~JackRecorder();
+    JackRecorder(const JackRecorder&) = delete;
+    JackRecorder& operator=(const JackRecorder&) = delete;
+
+    bool isOpen() const { return client_ != nullptr; }
+    int sampleRate() const;
+    // Connects the two named output ports (such as "PortAudio:out_0") to the
+    // left and right inputs.
+    bool connect(const QString& left, const QString& right);
+    // Records the next `frames` frames; false if they did not arrive within
+    // timeoutMs (then nothing more is recorded).
+    bool record(int frames, int timeoutMs);
+    const std::vector<float>& left() const { return left_; }
+    const std::vector<float>& right() const { return right_; }
+
+private:
+    static int process(jack_nframes_t frames, void* self);
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* inputs_[2] = {nullptr, nullptr};
+    std::vector<float> left_;
+    std::vector<float> right_;
+    std::atomic<bool> recording_{false};
+    std::size_t recorded_ = 0; // process thread only while recording_
+    QSemaphore done_;
+};

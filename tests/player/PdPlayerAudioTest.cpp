@@ -1,0 +1,194 @@
+#include "LatticeNoteEvent.h"
+#include "LogCapture.h"
+#include "PdPlayer.h"
+#include "PlayerFixture.h"
+#include "RenderBlocks.h"
+#include "ToneAnalysis.h"
+
+#include <QtTest>
+#include <cmath>
+#include <memory>
+
+// What the rendered blocks hold: pitches, volume, silence, and the shipped
+// patch set under full load.
+class PdPlayerAudioTest : public QObject, private PlayerFixture
+{
+    Q_OBJECT
+
+private slots:
+    // Each test opens the patch it needs.
+    void init() { QVERIFY(start(false)); }
+    void cleanup() { stop(); }
+
+    void playsTheRatioAboveTheBase_data();
+    void playsTheRatioAboveTheBase();
+    void masterVolumeScalesTheOutput();
+    void mutedOrPatchlessBlocksAreSilent();
+    void framesAreAlignedToPdBlocks_data();
+    void framesAreAlignedToPdBlocks();
+    void shippedVoicesOpenAndStayBelowFullScale_data();
+    void shippedVoicesOpenAndStayBelowFullScale();
+
+private:
+    void queue(int type, float value);
+    void toggle(const QString& path);
+    std::vector<float> leftChannel(int frames);
+};
+
+constexpr int sampleRate = 44100;
+
+void PdPlayerAudioTest::queue(int type, float value)
+{
+    const LatticeEvent event(type, value);
+    player->queueEventGui(&event);
+}
+
+void PdPlayerAudioTest::toggle(const QString& path)
+{
+    const LatticeNoteEvent event(path);
+    player->queueEventGui(&event);
+}
+
+std::vector<float> PdPlayerAudioTest::leftChannel(int frames)
+{
+    return ToneAnalysis::channel(renderFrames(*player, frames), 0);
+}
+
+void PdPlayerAudioTest::playsTheRatioAboveTheBase_data()
+{
+    QTest::addColumn<float>("base");
+    QTest::addColumn<int>("transpose");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<double>("hertz");
+    QTest::newRow("root") << 440.0f << 0 << "/" << 440.0;
+    QTest::newRow("fifth") << 440.0f << 0 << "/3" << 660.0;
+    QTest::newRow("root transposed by 5") << 440.0f << 5 << "/" << 550.0;
+    QTest::newRow("two fifths down over 300 Hz") << 300.0f << 0 << "/-3/-3" << 133.333;
+}
+
+void PdPlayerAudioTest::playsTheRatioAboveTheBase()
+{
+    QFETCH(float, base);
+    QFETCH(int, transpose);
+    QFETCH(QString, path);
+    QFETCH(double, hertz);
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    queue(LatticeEvent::BaseFrequencySet, base);
+    queue(LatticeEvent::Transpose, float(transpose));
+    toggle(path);
+    leftChannel(sampleRate / 10); // past the attack
+    const std::vector<float> steady = leftChannel(sampleRate / 2);
+    QVERIFY(ToneAnalysis::peakLevel(steady) > 0.5f);
+    const double found = ToneAnalysis::dominantFrequency(steady, sampleRate, 50.0, 2000.0);
+    QVERIFY2(std::fabs(found - hertz) <= 0.5, qPrintable(QString::number(found)));
+}
+
+void PdPlayerAudioTest::masterVolumeScalesTheOutput()
+{
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    toggle("/");
+    leftChannel(sampleRate / 10);
+    const float full = ToneAnalysis::peakLevel(leftChannel(sampleRate / 10));
+    queue(LatticeEvent::MasterVolumeSet, 0.25f);
+    const float quarter = ToneAnalysis::peakLevel(leftChannel(sampleRate / 10));
+    QVERIFY(full > 0.9f);
+    QVERIFY2(std::fabs(quarter / full - 0.25f) < 0.01f, qPrintable(QString::number(quarter)));
+}
+
+void PdPlayerAudioTest::mutedOrPatchlessBlocksAreSilent()
+{
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    toggle("/");
+    leftChannel(sampleRate / 10);
+    QCOMPARE(ToneAnalysis::peakLevel(renderFrames(*player, 4096, true)), 0.0f);
+    // The patch went on running while muted.
+    QVERIFY(ToneAnalysis::peakLevel(renderFrames(*player, 256)) > 0.9f);
+
+    // A block that is not a whole number of Pd blocks: the rest is zeroed.
+    std::vector<float> odd(2 * 100, 7.0f);
+    player->processBlock(odd.data(), 100, false);
+    QVERIFY(ToneAnalysis::peakLevel({odd.begin(), odd.begin() + 128}) > 0.1f);
+    QCOMPARE(ToneAnalysis::peakLevel({odd.begin() + 128, odd.end()}), 0.0f);
+
+    // Without a patch the output is silent, yet events still run.
+    player->unloadPatch();
+    QSignalSpy base(player.get(), &PdPlayer::baseFrequencyChanged);
+    queue(LatticeEvent::BaseFrequencySet, 200.0f);
+    std::vector<float> block(512, 7.0f);
+    player->processBlock(block.data(), 256, false);
+    QCOMPARE(ToneAnalysis::peakLevel(block), 0.0f);
+    QCOMPARE(base.size(), 1);
+}
+
+void PdPlayerAudioTest::framesAreAlignedToPdBlocks_data()
+{
+    QTest::addColumn<int>("requested");
+    QTest::addColumn<int>("used");
+    QTest::newRow("256") << 256 << 256;
+    QTest::newRow("64") << 64 << 64;
+    QTest::newRow("100") << 100 << 128;
+    QTest::newRow("1") << 1 << 64;
+    QTest::newRow("0") << 0 << 64;
+    QTest::newRow("negative") << -512 << 64;
+    QTest::newRow("huge") << 2147483647 << 2147483584;
+}
+
+void PdPlayerAudioTest::framesAreAlignedToPdBlocks()
+{
+    QFETCH(int, requested);
+    QFETCH(int, used);
+    LogCapture log;
+    QCOMPARE(PdPlayer::blockAlignedFrames(requested), used);
+    QCOMPARE(log.texts(QtWarningMsg).size(), requested == used ? 0 : 1);
+}
+
+void PdPlayerAudioTest::shippedVoicesOpenAndStayBelowFullScale_data()
+{
+    QTest::addColumn<QString>("voice");
+    const QStringList voices = TestPatch::shippedVoices();
+    for (const QString& voice : voices)
+        QTest::newRow(qPrintable(QFileInfo(voice).fileName())) << voice;
+    if (voices.isEmpty())
+        QTest::newRow("no voices shipped") << QString();
+}
+
+void PdPlayerAudioTest::shippedVoicesOpenAndStayBelowFullScale()
+{
+    QFETCH(QString, voice);
+    QVERIFY2(!voice.isEmpty(), "no voice patches beside the executable");
+    QVERIFY(patch->useShipped(voice));
+    QSignalSpy names(player.get(), &PdPlayer::macroNamesReceived);
+    QList<float> defaults;
+    connect(player.get(), &PdPlayer::macroDefaultsReceived,
+            [&defaults](const QList<float>& values) { defaults = values; });
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    QCOMPARE(names.size(), 1);
+    const QStringList macroNames = names.first().first().toStringList();
+    QVERIFY(!macroNames.isEmpty() && macroNames.size() <= 8);
+    for (int i = 0; i < defaults.size() && i < 8; ++i)
+        if (defaults[i] > -0.5f)
+            queue(LatticeEvent::Macro1 + i, defaults[i]);
+
+    // Every voice at once, loudest master volume, from 220 Hz upward.
+    queue(LatticeEvent::MasterVolumeSet, 1.0f);
+    player->processCommandBuffers();
+    for (int i = 0; i < PdPlayer::voiceCount; ++i)
+        player->noteOn(LatticeRatio(std::uint64_t(32 + i), 64));
+    const float peak = ToneAnalysis::peakLevel(renderFrames(*player, 2 * sampleRate));
+    QVERIFY2(peak > 0.01f && peak < std::pow(10.0f, -0.1f / 20.0f),
+             qPrintable(QString("peak %1 dBFS").arg(20.0 * std::log10(double(peak)))));
+
+    // Released voices report themselves silent and free their slots.
+    queue(LatticeEvent::AllNotesOff, 1.0f);
+    int busy = PdPlayer::voiceCount;
+    for (int second = 0; second < 10 && busy > 0; ++second) {
+        renderFrames(*player, sampleRate);
+        busy = 0;
+        for (int i = 0; i < PdPlayer::voiceCount; ++i)
+            busy += player->voiceSlot(i).isFree() ? 0 : 1;
+    }
+    QCOMPARE(busy, 0);
+}
+
+QTEST_GUILESS_MAIN(PdPlayerAudioTest)
+#include "PdPlayerAudioTest.moc"
