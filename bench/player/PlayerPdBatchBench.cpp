@@ -109,7 +109,10 @@ int main(int argc, char** argv)
                                         QString::number(double(masterVolume)),
                                         "--out",
                                         folder.filePath("take.wav")};
-        const QStringList pdArguments{"-nogui", "-noaudio", "-nomidi", "-batch", "-open", driver};
+        // -nrt: run as root, Pd would otherwise raise itself to real-time
+        // priority and the two would not compete on equal terms.
+        const QStringList pdArguments{"-nogui", "-noaudio", "-nomidi", "-nrt",
+                                      "-batch", "-open",    driver};
         std::vector<double> pdTimes, toolTimes;
         for (int run = 0; run < runs; ++run) {
             pdTimes.push_back(timeRun("pd", pdArguments));

@@ -1,34 +1,50 @@
 #include "MainWindow.h"
 
+#include "DiagnosticsDialog.h"
+#include "Lattice.h"
+#include "LatticeLayer.h"
+#include "LatticeLeavesWidget.h"
+#include "LatticeView.h"
+#include "LayoutConstants.h"
+#include "OptionsDialog.h"
 #include "PdPlayer.h"
+#include "QuotedText.h"
 #include "Settings.h"
 #include "StartupTrace.h"
 #include "TuningLatticeApplication.h"
+#include "TweakDialog.h"
+#include "ui_MainWindow.h"
 
-#include <QComboBox>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
-#include <QFrame>
-#include <QGridLayout>
-#include <QHBoxLayout>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QPushButton>
 #include <QSignalBlocker>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QToolButton>
-#include <QVBoxLayout>
+#include <QThread>
 #include <cmath>
 
 namespace {
 
 const char* const noneLoadedText = "None loaded";
+const char* const unusedMacroText = "Unused";
+const char* const readoutPrefix = "Transposed prime steps: ";
+// Long enough for the audio thread to have run the stop-all and for its
+// note-off reports to be waiting in the event queue.
+constexpr unsigned long stopAllSettleMs = 100;
+
+TuningLatticeApplication& application()
+{
+    return *TuningLatticeApplication::instance();
+}
 
 PdPlayer& player()
 {
-    return TuningLatticeApplication::instance()->player();
+    return application().player();
 }
 
 void queueEvent(int type, float value)
@@ -38,9 +54,9 @@ void queueEvent(int type, float value)
 }
 
 // (position - minimum) / (maximum - minimum): 0 to 1 over the slider's range.
-float sliderFraction(const QSlider* slider, int position)
+float sliderFraction(const QSlider* slider, float position)
 {
-    return float(position - slider->minimum()) / float(slider->maximum() - slider->minimum());
+    return (position - float(slider->minimum())) / float(slider->maximum() - slider->minimum());
 }
 
 // The inverse, to the nearest position, halves upward.
@@ -62,174 +78,65 @@ QString macroTitle(const QString& name)
     return name.left(1).toUpper() + name.mid(1).toLower();
 }
 
-QHBoxLayout* rowLayout(const char* name, int spacing)
-{
-    auto* layout = new QHBoxLayout;
-    layout->setObjectName(QLatin1String(name));
-    layout->setSpacing(spacing);
-    return layout;
-}
-
 } // namespace
 
-MainWindow::MainWindow(Lattice* lattice, QWidget* parent) : QMainWindow(parent), lattice_(lattice)
+MainWindow::MainWindow(Lattice* lattice, QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), lattice(lattice)
 {
-    setObjectName(QStringLiteral("MainWindow"));
-    setWindowTitle(QStringLiteral("Elsted Tuning Lattice"));
-    resize(687, 409);
-    buildWidgets();
-    centralStack_->setCurrentIndex(
-        TuningLatticeApplication::instance()->settings().circlesView ? 0 : 1);
+    ui->setupUi(this);
+    const QIcon left(QStringLiteral(":/icons/arrowleft.png"));
+    const QIcon right(QStringLiteral(":/icons/arrowright.png"));
+    ui->patchDecButton->setIcon(left);
+    ui->patchIncButton->setIcon(right);
+    ui->presetDecButton->setIcon(left);
+    ui->presetIncButton->setIcon(right);
+    ui->optionsButton->setIcon(QIcon(QStringLiteral(":/icons/cog.png")));
+    ui->optionsVolumeLayout->setAlignment(ui->volumeSlider, Qt::AlignHCenter | Qt::AlignVCenter);
+
+    ui->transposeWidget->setupButtons(Qt::Vertical);
+    ui->circleLayer->initLayer(0, lattice);
+    ui->grapeLayer->initLayer(1, lattice);
+    ui->centralStack->setCurrentIndex(application().settings().circlesView ? 0 : 1);
+    createSwitcher();
+    ui->patchMenu->installEventFilter(this);
+    for (QWidget* preset :
+         {static_cast<QWidget*>(ui->presetDecButton), static_cast<QWidget*>(ui->presetIncButton),
+          static_cast<QWidget*>(ui->presetMenu), static_cast<QWidget*>(ui->savePresetButton)})
+        preset->hide();
+
+    for (int i = 0; i < macroCount; ++i)
+        connect(macroSlider(i), &QSlider::valueChanged, this,
+                &MainWindow::onMacroSliderValueChanged);
+    connect(lattice, &Lattice::transposeOrBaseFrequencyChanged, this,
+            &MainWindow::onTransposeChanged);
     connectPlayer();
-    QMetaObject::connectSlotsByName(this);
+
     initPatchMenu();
     StartupTrace::mark("window-built");
     loadDefaultPatch();
     StartupTrace::mark("default-patch");
+    onTransposeChanged();
+    createDialogs();
 }
 
 MainWindow::~MainWindow() = default;
 
-bool MainWindow::showsCircles() const
+// Drawn over the lattice's top-left corner rather than laid out, so that it
+// takes no room from the lattice.
+void MainWindow::createSwitcher()
 {
-    return centralStack_->currentIndex() == 0;
-}
-
-void MainWindow::buildWidgets()
-{
-    auto* central = new QWidget(this);
-    central->setObjectName(QStringLiteral("centralWidget"));
-    auto* rows = new QVBoxLayout(central);
-    rows->setObjectName(QStringLiteral("verticalLayout_5"));
-    rows->setContentsMargins(0, 0, 0, 0);
-    rows->setSpacing(0);
-
-    auto* topFrame = new QFrame(central);
-    topFrame->setObjectName(QStringLiteral("topFrame"));
-    topFrame->setFrameShape(QFrame::NoFrame);
-    auto* top = rowLayout("horizontalLayout_7", 36);
-    top->setContentsMargins(12, 12, 12, 12);
-    topFrame->setLayout(top);
-    top->addWidget(buildPatchRow(), 0, Qt::AlignTop);
-    top->addWidget(buildMacroGrid());
-    top->addStretch(1);
-
-    volumeSlider_ = new QSlider(Qt::Vertical, topFrame);
-    volumeSlider_->setObjectName(QStringLiteral("volumeSlider"));
-    volumeSlider_->setRange(0, 140);
-    volumeSlider_->setPageStep(14);
-    volumeSlider_->setValue(120);
-    volumeSlider_->setMaximumHeight(140);
-    top->addWidget(volumeSlider_, 0, Qt::AlignCenter);
-
-    rows->addWidget(topFrame);
-    rows->addWidget(buildLatticeStack(), 1);
-    rows->addWidget(buildLowerRow());
-    setCentralWidget(central);
-}
-
-QWidget* MainWindow::buildPatchRow()
-{
-    auto* box = new QWidget;
-    auto* grid = new QGridLayout(box);
-    grid->setObjectName(QStringLiteral("gridLayout"));
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setSpacing(6);
-
-    auto* steps = rowLayout("horizontalLayout_3", 2);
-    auto* decButton = new QToolButton(box);
-    decButton->setObjectName(QStringLiteral("patchDecButton"));
-    decButton->setArrowType(Qt::LeftArrow);
-    auto* incButton = new QToolButton(box);
-    incButton->setObjectName(QStringLiteral("patchIncButton"));
-    incButton->setArrowType(Qt::RightArrow);
-    steps->addWidget(decButton);
-    steps->addWidget(incButton);
-    grid->addLayout(steps, 0, 0);
-
-    patchMenu_ = new QComboBox(box);
-    patchMenu_->setObjectName(QStringLiteral("patchMenu"));
-    patchMenu_->setFrame(false);
-    patchMenu_->setMinimumContentsLength(12);
-    grid->addWidget(patchMenu_, 0, 1);
-    return box;
-}
-
-QWidget* MainWindow::buildMacroGrid()
-{
-    static const int initialPositions[macroCount] = {0, 60, 60, 0, 0, 0, 0, 60};
-    auto* box = new QWidget;
-    auto* grid = new QGridLayout(box);
-    grid->setObjectName(QStringLiteral("gridLayout_2"));
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setSpacing(6);
-    grid->setColumnMinimumWidth(2, 12);
-    for (int i = 0; i < macroCount; ++i) {
-        const QString number = QString::number(i + 1);
-        auto* label = new QLabel(QStringLiteral("Parameter ") + number, box);
-        label->setObjectName(QStringLiteral("macroLabel") + number);
-        auto* slider = new QSlider(Qt::Horizontal, box);
-        slider->setObjectName(QStringLiteral("macroSlider") + number);
-        slider->setRange(0, 120);
-        slider->setPageStep(12);
-        slider->setValue(initialPositions[i]);
-        const int row = i % 4;
-        const int column = i < 4 ? 0 : 3;
-        grid->addWidget(label, row, column);
-        grid->addWidget(slider, row, column + 1);
-        macroLabels_[std::size_t(i)] = label;
-        macroSliders_[std::size_t(i)] = slider;
-        connect(slider, &QSlider::valueChanged, this, &MainWindow::onMacroSliderValueChanged);
-    }
-    return box;
-}
-
-// The two pages hold the "Flowers" and "Grapes" looks of the lattice view.
-QWidget* MainWindow::buildLatticeStack()
-{
-    centralStack_ = new QStackedWidget;
-    centralStack_->setObjectName(QStringLiteral("centralStack"));
-    centralStack_->setFrameShape(QFrame::StyledPanel);
-    auto* circles = new QWidget;
-    circles->setObjectName(QStringLiteral("circleLayer"));
-    auto* grapes = new QWidget;
-    grapes->setObjectName(QStringLiteral("grapeLayer"));
-    centralStack_->addWidget(circles);
-    centralStack_->addWidget(grapes);
-    return centralStack_;
-}
-
-QWidget* MainWindow::buildLowerRow()
-{
-    auto* lowerFrame = new QFrame;
-    lowerFrame->setObjectName(QStringLiteral("lowerFrame"));
-    lowerFrame->setFrameShape(QFrame::NoFrame);
-    auto* row = rowLayout("horizontalLayout_2", 0);
-    row->setContentsMargins(12, 12, 12, 12);
-    lowerFrame->setLayout(row);
-
-    auto* buttons = rowLayout("horizontalLayout", 12);
-    auto* stopAll = new QToolButton(lowerFrame);
-    stopAll->setObjectName(QStringLiteral("stopAllButton"));
-    stopAll->setText(QStringLiteral("Stop\nall"));
-    buttons->addWidget(stopAll);
-
-    auto* monoPoly = new QVBoxLayout;
-    monoPoly->setObjectName(QStringLiteral("verticalLayout_2"));
-    monoButton_ = new QPushButton(QStringLiteral("Mono"), lowerFrame);
-    monoButton_->setObjectName(QStringLiteral("monoButton"));
-    polyButton_ = new QPushButton(QStringLiteral("Poly"), lowerFrame);
-    polyButton_->setObjectName(QStringLiteral("polyButton"));
-    for (QPushButton* button : {monoButton_, polyButton_}) {
-        button->setCheckable(true);
-        button->setAutoExclusive(false);
-        monoPoly->addWidget(button);
-    }
-    polyButton_->setChecked(true);
-    buttons->addLayout(monoPoly);
-    row->addLayout(buttons);
-    row->addStretch(1);
-    return lowerFrame;
+    auto* switcher = new QLabel(ui->centralWidget);
+    switcher->setObjectName(QStringLiteral("switcherLabel"));
+    switcher->setTextFormat(Qt::RichText);
+    switcher->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    switcher->setText(QStringLiteral(
+        "<style type='text/css'>a { text-decoration: none; }a:link { color: #b4b4aa; }"
+        "a:hover { color: #c4c4ba; }</style><a href='circles'>Flowers</a> | "
+        "<a href='grapes'>Grapes</a>"));
+    switcher->adjustSize();
+    switcher->move(108, 124);
+    switcher->raise();
+    connect(switcher, &QLabel::linkActivated, this, &MainWindow::onSwitcherClicked);
 }
 
 void MainWindow::connectPlayer()
@@ -251,14 +158,69 @@ void MainWindow::connectPlayer()
             Qt::QueuedConnection);
 }
 
+void MainWindow::createDialogs()
+{
+    diagnosticsDialog = new DiagnosticsDialog(this);
+    tweakDialog = new TweakDialog(this);
+    const std::pair<const char*, int*> constants[] = {
+        {"ANGLE_2_PLUS", &ANGLE_2_PLUS},
+        {"ANGLE_3_PLUS", &ANGLE_3_PLUS},
+        {"ANGLE_FRONT_OFFSET", &ANGLE_FRONT_OFFSET},
+        {"ANGLE_FRONT_ROTATE_OFFSET", &ANGLE_FRONT_ROTATE_OFFSET},
+        {"STRUT_2_LENGTH", &STRUT_2_LENGTH},
+        {"STRUT_3_LENGTH", &STRUT_3_LENGTH},
+        {"STRUT_WIDTH", &STRUT_WIDTH},
+        {"LINK_WIDTH", &LINK_WIDTH},
+        {"LEAVES_PLUS_OFFSET_X", &LEAVES_PLUS_OFFSET_X},
+        {"LEAVES_PLUS_OFFSET_Y", &LEAVES_PLUS_OFFSET_Y},
+        {"GRAPE_LEAVES_WIDTH", &GRAPE_LEAVES_WIDTH},
+        {"GRAPE_LEAVES_HEIGHT", &GRAPE_LEAVES_HEIGHT},
+        {"BALL_DIAMETER", &BALL_DIAMETER},
+        {"LEAF_DIAMETER", &LEAF_DIAMETER},
+        {"LEAVES_RADIUS", &LEAVES_RADIUS},
+        {"LEAVES_START_ANGLE", &LEAVES_START_ANGLE},
+        {"BALL_DIM_FACTOR", &BALL_DIM_FACTOR},
+        {"BALL_BRIGHTEN_FACTOR", &BALL_BRIGHTEN_FACTOR},
+        {"OUTLINE_BRIGHTEN_FACTOR", &OUTLINE_BRIGHTEN_FACTOR},
+        {"BALL_GLOW_SIZE_FACTOR", &BALL_GLOW_SIZE_FACTOR},
+        {"GLOW_ALPHA_START", &GLOW_ALPHA_START},
+        {"PRIME_DISABLED_DIM_FACTOR", &PRIME_DISABLED_DIM_FACTOR},
+    };
+    for (const auto& [name, value] : constants)
+        tweakDialog->addTweak(QLatin1String(name), value);
+}
+
+LatticeView* MainWindow::currentView() const
+{
+    return ui->centralStack->currentIndex() == 0 ? ui->circleLayer->view() : ui->grapeLayer->view();
+}
+
+QLabel* MainWindow::macroLabel(int index) const
+{
+    QLabel* const labels[macroCount] = {ui->macroLabel1, ui->macroLabel2, ui->macroLabel3,
+                                        ui->macroLabel4, ui->macroLabel5, ui->macroLabel6,
+                                        ui->macroLabel7, ui->macroLabel8};
+    return labels[index];
+}
+
+QSlider* MainWindow::macroSlider(int index) const
+{
+    QSlider* const sliders[macroCount] = {ui->macroSlider1, ui->macroSlider2, ui->macroSlider3,
+                                          ui->macroSlider4, ui->macroSlider5, ui->macroSlider6,
+                                          ui->macroSlider7, ui->macroSlider8};
+    return sliders[index];
+}
+
+// ---------------------------------------------------------------------------
+// Patch menu
+
 void MainWindow::initPatchMenu()
 {
-    const QString folder =
-        TuningLatticeApplication::instance()->resourceDirectory() + QStringLiteral("/patches");
+    const QString folder = application().resourceDirectory() + QStringLiteral("/patches");
     // Case counts in the order; sub-folders such as "shell" are not voices.
     const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files, QDir::Name);
     if (files.isEmpty()) {
-        qCritical() << "Found no presets in patch dir" << folder;
+        qCritical().noquote() << "Found no presets in patch dir" << quotedText(folder);
         return;
     }
     for (const QFileInfo& file : files)
@@ -268,36 +230,37 @@ void MainWindow::initPatchMenu()
 void MainWindow::addPatchToMenu(const QString& path)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    if (patchMenu_->findData(absolute) != -1)
+    if (ui->patchMenu->findData(absolute, Qt::UserRole,
+                                Qt::MatchExactly | Qt::MatchCaseSensitive) != -1)
         return;
     QString name = QFileInfo(absolute).fileName();
     if (name.endsWith(QLatin1String(".pd"), Qt::CaseSensitive))
         name.chop(3);
-    patchMenu_->addItem(name, absolute);
+    ui->patchMenu->addItem(name, absolute);
 }
 
 void MainWindow::setNoneLoaded(bool noneLoaded)
 {
-    const int index = patchMenu_->findText(QLatin1String(noneLoadedText));
+    const int index = ui->patchMenu->findText(QLatin1String(noneLoadedText),
+                                              Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (noneLoaded) {
         if (index == -1)
-            patchMenu_->addItem(QLatin1String(noneLoadedText), QString());
-        patchMenu_->setCurrentIndex(patchMenu_->count() - 1);
+            ui->patchMenu->addItem(QLatin1String(noneLoadedText), QString());
+        ui->patchMenu->setCurrentIndex(ui->patchMenu->count() - 1);
     } else if (index != -1) {
-        patchMenu_->removeItem(index);
+        ui->patchMenu->removeItem(index);
     }
 }
 
 void MainWindow::loadDefaultPatch()
 {
-    const QString name = TuningLatticeApplication::instance()->settings().defaultPatch;
+    const QString name = application().settings().defaultPatch;
     if (!name.isEmpty() && QFileInfo::exists(name)) {
         loadPatch(name);
         return;
     }
     qWarning() << "No default patch name found, use Sine.";
-    const QString sine = TuningLatticeApplication::instance()->resourceDirectory() +
-                         QStringLiteral("/patches/Sine.pd");
+    const QString sine = application().resourceDirectory() + QStringLiteral("/patches/Sine.pd");
     if (QFileInfo::exists(sine)) {
         loadPatch(sine);
         return;
@@ -311,62 +274,73 @@ void MainWindow::loadPatch(const QString& path)
     if (path.isEmpty())
         return;
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    qWarning() << "Loading voice patch" << absolute;
+    qWarning().noquote() << "Loading voice patch" << quotedText(absolute);
     // The open main patch uses the voice file about to be replaced, so it is
     // closed first. With none open (the first load, or after a failed one)
     // there is nothing to close, and the unload's pauses for a click-free
     // fade would only delay the start-up.
-    if (patchOpen_)
+    if (patchOpen)
         player().unloadPatch();
-    patchOpen_ = false;
+    patchOpen = false;
 
     const QString voice = runtimePatchPath("lattice_voice.pd");
-    const QString main = runtimePatchPath("lattice_main.pd");
-    bool loaded = false;
     if (QFile::exists(voice) && !QFile::remove(voice)) {
-        qCritical() << "Failed to delete" << voice;
-    } else if (!QFile::copy(absolute, voice)) {
-        qCritical() << "Failed to copy" << absolute << "to the runtime patch location" << voice;
-    } else if (!player().loadPatch(QFileInfo(main))) {
-        qCritical() << "Failed to load" << main << "after copying in voice" << voice;
-    } else {
-        loaded = true;
+        qCritical().noquote() << "Failed to delete" << quotedText(voice);
+        showLoadFailure(absolute);
+        return;
     }
-
-    if (loaded) {
-        patchOpen_ = true;
-        // A fresh patch starts from its own values; give it the window's.
-        on_volumeSlider_valueChanged(volumeSlider_->value());
-        for (int i = 0; i < macroCount; ++i)
-            sendMacroValue(i, macroSliders_[std::size_t(i)]->value());
-        setNoneLoaded(false);
-        addPatchToMenu(absolute);
-        currentPatchIndex_ = patchMenu_->findData(absolute);
-        patchMenu_->setCurrentIndex(currentPatchIndex_);
+    if (!QFile::copy(absolute, voice)) {
+        qCritical().noquote() << "Failed to copy" << quotedText(absolute)
+                              << "to the runtime patch location" << quotedText(voice);
+        showLoadFailure(absolute);
+        return;
+    }
+    // The player bounds its wait for the audio thread, so a stalled stream
+    // ends here as a failure rather than a frozen window.
+    const QString main = runtimePatchPath("lattice_main.pd");
+    if (!player().loadPatch(QFileInfo(main))) {
+        qCritical().noquote() << "Failed to load" << quotedText(main) << "after copying in voice"
+                              << quotedText(voice);
+        showLoadFailure(absolute);
         return;
     }
 
-    TuningLatticeApplication::instance()->showCriticalMessage(
-        tr("Failed to load patch %1.").arg(absolute));
-    if (currentPatchIndex_ == -1)
+    patchOpen = true;
+    // A fresh patch starts from its own values; give it the window's.
+    on_volumeSlider_valueChanged(ui->volumeSlider->value());
+    for (int i = 0; i < macroCount; ++i)
+        sendMacroValue(i, float(macroSlider(i)->value()));
+    setNoneLoaded(false);
+    addPatchToMenu(absolute);
+    currentPatchIndex =
+        ui->patchMenu->findData(absolute, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    ui->patchMenu->setCurrentIndex(currentPatchIndex);
+}
+
+// The patch that was playing stays closed; the menu goes back to its entry
+// so that stepping continues from there.
+void MainWindow::showLoadFailure(const QString& path)
+{
+    application().showCriticalMessage(tr("Failed to load patch %1.").arg(path));
+    if (currentPatchIndex == -1)
         setNoneLoaded(true);
     else
-        patchMenu_->setCurrentIndex(currentPatchIndex_);
+        ui->patchMenu->setCurrentIndex(currentPatchIndex);
 }
 
 void MainWindow::on_patchMenu_activated(int index)
 {
-    loadPatch(patchMenu_->itemData(index).toString());
+    loadPatch(ui->patchMenu->itemData(index).toString());
 }
 
 void MainWindow::stepPatch(int direction)
 {
-    const int count = patchMenu_->count();
+    const int count = ui->patchMenu->count();
     if (count == 0)
         return;
-    const int index = (patchMenu_->currentIndex() + count + direction) % count;
-    patchMenu_->setCurrentIndex(index);
-    loadPatch(patchMenu_->itemData(index).toString());
+    const int index = (ui->patchMenu->currentIndex() + count + direction) % count;
+    ui->patchMenu->setCurrentIndex(index);
+    loadPatch(ui->patchMenu->itemData(index).toString());
 }
 
 void MainWindow::on_patchDecButton_clicked()
@@ -379,6 +353,20 @@ void MainWindow::on_patchIncButton_clicked()
     stepPatch(+1);
 }
 
+void MainWindow::on_presetDecButton_clicked() {}
+
+void MainWindow::on_presetIncButton_clicked() {}
+
+void MainWindow::on_loadPatchButton_clicked()
+{
+    const QString file =
+        QFileDialog::getOpenFileName(this, tr("Open Patch"), lastPatchDir, tr("PD Patches (*.pd)"));
+    if (file.isEmpty())
+        return;
+    lastPatchDir = QFileInfo(file).path();
+    loadPatch(file);
+}
+
 void MainWindow::onPatchDecRequested()
 {
     stepPatch(-1);
@@ -389,10 +377,13 @@ void MainWindow::onPatchIncRequested()
     stepPatch(+1);
 }
 
-void MainWindow::sendMacroValue(int index, int position)
+// ---------------------------------------------------------------------------
+// Controls
+
+void MainWindow::sendMacroValue(int index, float position)
 {
     // All eight sliders share the first one's range.
-    queueEvent(LatticeEvent::Macro1 + index, sliderFraction(macroSliders_[0], position));
+    queueEvent(LatticeEvent::Macro1 + index, sliderFraction(ui->macroSlider1, position));
 }
 
 void MainWindow::onMacroSliderValueChanged(int value)
@@ -400,55 +391,80 @@ void MainWindow::onMacroSliderValueChanged(int value)
     const QString name = sender() ? sender()->objectName() : QString();
     const int number = name.right(1).toInt();
     if (number >= 1 && number <= macroCount)
-        sendMacroValue(number - 1, value);
+        sendMacroValue(number - 1, float(value));
+}
+
+void MainWindow::on_optionsButton_clicked()
+{
+    // Each click builds a new dialog; the window keeps it, hidden once
+    // closed, until the window itself goes.
+    auto* dialog = new OptionsDialog(this);
+    dialog->setModal(false);
+    dialog->show();
 }
 
 void MainWindow::on_volumeSlider_valueChanged(int value)
 {
-    queueEvent(LatticeEvent::MasterVolumeSet, sliderFraction(volumeSlider_, value));
+    queueEvent(LatticeEvent::MasterVolumeSet, sliderFraction(ui->volumeSlider, float(value)));
+}
+
+void MainWindow::onSwitcherClicked(QString link)
+{
+    if (link == QLatin1String("circles"))
+        ui->centralStack->setCurrentIndex(0);
+    else if (link == QLatin1String("grapes"))
+        ui->centralStack->setCurrentIndex(1);
 }
 
 void MainWindow::on_stopAllButton_clicked()
 {
-    player().queueEventGui(&stopAllEvent_);
+    player().queueEventGui(&stopAllEvent);
 }
 
 void MainWindow::on_monoButton_clicked()
 {
-    queueEvent(LatticeEvent::MonophonicSet, monoButton_->isChecked() ? 1.0f : 0.0f);
+    queueEvent(LatticeEvent::MonophonicSet, ui->monoButton->isChecked() ? 1.0f : 0.0f);
 }
 
 void MainWindow::on_polyButton_clicked()
 {
-    queueEvent(LatticeEvent::MonophonicSet, polyButton_->isChecked() ? 0.0f : 1.0f);
+    queueEvent(LatticeEvent::MonophonicSet, ui->polyButton->isChecked() ? 0.0f : 1.0f);
 }
+
+// ---------------------------------------------------------------------------
+// The player's answers
 
 void MainWindow::onMonophonicChanged(bool mono)
 {
-    monoButton_->setChecked(mono);
-    polyButton_->setChecked(!mono);
+    // setChecked() does not click, so nothing is sent back.
+    ui->monoButton->setChecked(mono);
+    ui->polyButton->setChecked(!mono);
 }
 
 void MainWindow::onVolumeChanged(float volume)
 {
-    const QSignalBlocker blocker(volumeSlider_);
-    volumeSlider_->setValue(sliderPosition(volumeSlider_, volume));
+    const QSignalBlocker blocker(ui->volumeSlider);
+    ui->volumeSlider->setValue(sliderPosition(ui->volumeSlider, volume));
 }
 
 void MainWindow::onMacroNamesReceived(QStringList macroNames)
 {
+    // A patch may name more macros than the window has; the rest are not
+    // shown. An empty name is a macro the patch leaves unused.
     for (int i = 0; i < macroCount; ++i) {
-        QLabel* label = macroLabels_[std::size_t(i)];
-        const bool used = i < macroNames.size();
-        label->setText(used ? macroTitle(macroNames.at(i)) : QStringLiteral("Unused"));
+        const QString name = i < macroNames.size() ? macroNames.at(i) : QString();
+        const bool used = !name.isEmpty();
+        QLabel* label = macroLabel(i);
+        label->setText(used ? macroTitle(name) : QLatin1String(unusedMacroText));
         label->setEnabled(used);
-        macroSliders_[std::size_t(i)]->setEnabled(used);
+        macroSlider(i)->setEnabled(used);
     }
 }
 
 void MainWindow::onMacroDefaultsReceived(QList<float> macroDefaults)
 {
-    // The window has eight macros; codes past Macro8 are other event kinds.
+    // Codes past Macro8 are other event kinds, so defaults past the eighth
+    // are dropped. -1 marks a macro without a default.
     for (int i = 0; i < macroDefaults.size() && i < macroCount; ++i) {
         if (macroDefaults.at(i) > -0.5f)
             queueEvent(LatticeEvent::Macro1 + i, macroDefaults.at(i));
@@ -462,4 +478,78 @@ void MainWindow::onMacroValueChanged(int macro, float value)
         return;
     const QSignalBlocker blocker(slider);
     slider->setValue(sliderPosition(slider, value));
+}
+
+void MainWindow::onTransposeChanged()
+{
+    QString steps;
+    for (int step : lattice->transposeSteps())
+        steps += QLatin1Char('/') + QString::number(step);
+    if (steps.isEmpty())
+        steps = QStringLiteral("/");
+
+    const QString prefix = QLatin1String(readoutPrefix);
+    const QFontMetrics metrics = fontMetrics();
+    const int room = ui->infoLabel1->width() - metrics.horizontalAdvance(prefix);
+    ui->infoLabel1->setText(
+        QStringLiteral("%1%2").arg(prefix, metrics.elidedText(steps, Qt::ElideMiddle, room)));
+
+    const LatticeRatio& ratio = lattice->transposition();
+    const float frequency =
+        float(ratio.numerator()) / float(ratio.denominator()) * lattice->baseFrequency();
+    ui->infoLabel2->setText(
+        tr("Frequency of black ball: %1 Hz").arg(QString::number(double(frequency), 'f', 3)));
+}
+
+// ---------------------------------------------------------------------------
+// Window
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    if (event->key() == Qt::Key_9) {
+        // The diagnostics key is taken whole: a bare 9 does nothing.
+        if (control)
+            diagnosticsDialog->setVisible(!diagnosticsDialog->isVisible());
+        return;
+    }
+    if (event->key() == Qt::Key_T && control) {
+        tweakDialog->setVisible(!tweakDialog->isVisible());
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->patchMenu && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->modifiers() & Qt::ControlModifier) &&
+            (key->key() == Qt::Key_9 || key->key() == Qt::Key_T)) {
+            keyPressEvent(key);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    onTransposeChanged();
+}
+
+void MainWindow::reloadLattice()
+{
+    player().queueEventGui(&stopAllEvent);
+    // The balls must hear that their notes stopped before they are redrawn:
+    // give the audio thread a block to run the stop-all, then deliver its
+    // reports.
+    QThread::msleep(stopAllSettleMs);
+    QCoreApplication::processEvents();
+    application().loadStyleSheet();
+    lattice->load();
+    LatticeLeavesWidget::clearLeafPositions();
+    LatticeView* view = currentView();
+    view->buildScene(view->look());
 }

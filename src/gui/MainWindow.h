@@ -6,28 +6,36 @@
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
-#include <array>
+#include <memory>
 
+class DiagnosticsDialog;
 class Lattice;
-class QComboBox;
+class LatticeView;
 class QLabel;
-class QPushButton;
 class QSlider;
-class QStackedWidget;
+class TweakDialog;
 
-// The instrument's one top-level window. It owns patch loading from the
-// player's point of view: it lists the voice patches shipped beside the
-// program, copies the chosen one into the runtime patch folder as the voice
-// of the main patch and asks the player to load the main patch. Its controls
-// (patch menu, macro sliders, master volume, stop-all, mono/poly) turn into
-// events queued to the player, and it follows the player's answers.
+namespace Ui {
+class MainWindow;
+}
+
+// The instrument's one top-level window, built from MainWindow.ui: the
+// lattice in its "Flowers" and "Grapes" looks, the transpose and prime panel,
+// the patch chooser, eight macro sliders, the master volume, stop-all,
+// mono/poly and a two-line readout of the transposition.
+//
+// It owns patch loading from the player's point of view: it lists the voice
+// patches shipped beside the program, copies the chosen one into the runtime
+// patch folder as the voice of the main patch and asks the player to load
+// the main patch. Every control turns into an event queued to the player;
+// the window follows the player's answers.
 //
 // The child widgets carry the object names the style sheets use; the slots
 // named on_<object>_<signal> are connected by those names.
 //
 // GUI thread only. The player's signals arrive through queued connections
-// from the audio thread; values set in reply (slider positions) are set with
-// the widget's signals blocked, so nothing is echoed back to the player.
+// from the audio thread; values set in reply (slider positions, mono/poly)
+// are set without emitting anything, so nothing is echoed back.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -40,10 +48,8 @@ public:
     explicit MainWindow(Lattice* lattice, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Whether the lattice page shown is the circles ("Flowers") look; the
-    // shutdown stores it in the settings. The page follows the circlesView
-    // setting at start-up.
-    bool showsCircles() const;
+    // The view of the lattice page shown now; its look() tells which.
+    LatticeView* currentView() const;
 
     // Copies the voice patch at path into the runtime patch folder and has
     // the player reload the main patch. A failure is logged and shown in a
@@ -53,13 +59,23 @@ public:
     // The settings' default patch, else Sine.pd beside the program, else
     // "None loaded".
     void loadDefaultPatch();
+    // Stops every note, then reloads the style sheets and lattice.json and
+    // redraws the page shown with the layout constants as they are now.
+    void reloadLattice();
 
 public slots:
     void on_patchMenu_activated(int index);
     void on_patchDecButton_clicked();
     void on_patchIncButton_clicked();
+    // Presets are not offered yet; their widgets stay hidden.
+    void on_presetDecButton_clicked();
+    void on_presetIncButton_clicked();
+    void on_loadPatchButton_clicked();
     void onMacroSliderValueChanged(int value);
+    void on_optionsButton_clicked();
     void on_volumeSlider_valueChanged(int value);
+    // "circles" shows the Flowers page, "grapes" the Grapes page.
+    void onSwitcherClicked(QString link);
     void on_stopAllButton_clicked();
     void on_monoButton_clicked();
     void on_polyButton_clicked();
@@ -70,35 +86,45 @@ public slots:
     void onMacroValueChanged(int macro, float value);
     void onPatchDecRequested();
     void onPatchIncRequested();
+    void onTransposeChanged();
+
+protected:
+    // Ctrl+9 shows or hides the diagnostics, Ctrl+T the layout tweaks.
+    void keyPressEvent(QKeyEvent* event) override;
+    // The readout's steps are elided to the width they have.
+    void resizeEvent(QResizeEvent* event) override;
+    // The patch menu would take Ctrl+9 and Ctrl+T as type-ahead search
+    // text; they are passed to keyPressEvent instead.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildWidgets();
-    QWidget* buildPatchRow();
-    QWidget* buildMacroGrid();
-    QWidget* buildLatticeStack();
-    QWidget* buildLowerRow();
+    void createSwitcher();
     void connectPlayer();
+    void createDialogs();
 
     void initPatchMenu();
     void addPatchToMenu(const QString& path);
     void setNoneLoaded(bool noneLoaded);
     // index 0..7; position on the slider's scale.
-    void sendMacroValue(int index, int position);
+    void sendMacroValue(int index, float position);
     // +1 next entry, -1 previous, both cyclic.
     void stepPatch(int direction);
-    void selectPatchIndex(int index);
+    void showLoadFailure(const QString& path);
+    // index 0..7.
+    QLabel* macroLabel(int index) const;
+    QSlider* macroSlider(int index) const;
 
-    Lattice* lattice_;
-    const LatticeEvent stopAllEvent_{LatticeEvent::AllNotesOff, 1.0f};
-    int currentPatchIndex_ = -1;
+    std::unique_ptr<Ui::MainWindow> ui;
+    DiagnosticsDialog* diagnosticsDialog = nullptr;
+    TweakDialog* tweakDialog = nullptr;
+    // Reused at every press; the player copies what it is given.
+    const LatticeEvent stopAllEvent{LatticeEvent::AllNotesOff, 1.0f};
+    // Menu entry of the patch loaded now, -1 before the first load.
+    int currentPatchIndex = -1;
+    // Folder last used in the Open Patch dialog.
+    QString lastPatchDir;
+
+    Lattice* lattice;
     // Whether the last loadPatch() left a patch open in the player.
-    bool patchOpen_ = false;
-
-    QStackedWidget* centralStack_ = nullptr;
-    QComboBox* patchMenu_ = nullptr;
-    std::array<QLabel*, macroCount> macroLabels_{};
-    std::array<QSlider*, macroCount> macroSliders_{};
-    QSlider* volumeSlider_ = nullptr;
-    QPushButton* monoButton_ = nullptr;
-    QPushButton* polyButton_ = nullptr;
+    bool patchOpen = false;
 };

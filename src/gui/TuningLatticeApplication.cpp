@@ -3,6 +3,7 @@
 #include "LatticeEvent.h"
 #include "LatticePath.h"
 #include "LatticeRatio.h"
+#include "LatticeView.h"
 #include "MainWindow.h"
 #include "PlayerMetaTypes.h"
 #include "StartupTrace.h"
@@ -112,6 +113,14 @@ void fileTimes(const QFileInfo& source, const QFileInfo& target, QDateTime& sour
 
 } // namespace
 
+// The icons and the About text are compiled into the gui library; a static
+// library's resources are registered only when asked for by name, and the
+// macro must be used outside any namespace.
+static void registerEmbeddedResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 TuningLatticeApplication::TuningLatticeApplication(int& argc, char** argv)
     : QApplication(argc, argv),
       // The listener keeps a reference to the settings, built after it, and
@@ -120,6 +129,7 @@ TuningLatticeApplication::TuningLatticeApplication(int& argc, char** argv)
       resourceDirectory_(QCoreApplication::applicationDirPath())
 {
     setApplicationName(QString::fromLatin1(applicationNameText));
+    registerEmbeddedResources();
     diagnosticFilters_ = diagnosticFilterWords(arguments().mid(1));
 
     terminationWatcher_ = new TerminationSignalWatcher(this);
@@ -228,6 +238,7 @@ bool TuningLatticeApplication::init()
     StartupTrace::mark("lattice");
 
     mainWindow_ = new MainWindow(&lattice_);
+    restoreWindowGeometry();
     mainWindow_->show();
     StartupTrace::mark("main-window");
 
@@ -278,7 +289,11 @@ bool TuningLatticeApplication::openAudioOutput()
     return opened;
 }
 
-void TuningLatticeApplication::applySavedSettings()
+// The saved size and place are given to the window before it is first shown.
+// A move() made just after show() reaches a window manager before the frame
+// exists, so the client area lands where the frame was saved and the window
+// climbs by its title bar at every start.
+void TuningLatticeApplication::restoreWindowGeometry()
 {
     const QSize size = settings_.windowSize;
     if (size.width() != -1 || size.height() != -1)
@@ -286,6 +301,10 @@ void TuningLatticeApplication::applySavedSettings()
     const QPoint position = settings_.windowPos;
     if (position.x() != -1 || position.y() != -1)
         mainWindow_->move(position);
+}
+
+void TuningLatticeApplication::applySavedSettings()
+{
     if (settings_.windowMaximized)
         mainWindow_->showMaximized();
 
@@ -345,7 +364,7 @@ void TuningLatticeApplication::shutdown()
 void TuningLatticeApplication::storeWindowState()
 {
     if (mainWindow_) {
-        settings_.circlesView = mainWindow_->showsCircles();
+        settings_.circlesView = mainWindow_->currentView()->look() == 0;
         settings_.windowMaximized = mainWindow_->isMaximized();
         // A maximized window keeps the size and place it had before, so that
         // un-maximizing after the next start restores them.

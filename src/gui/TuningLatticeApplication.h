@@ -129,6 +129,7 @@ private:
     static void registerMetaTypes();
     bool fail(const QString& text);
     bool openAudioOutput();
+    void restoreWindowGeometry();
     void applySavedSettings();
     void startUdpListener();
     void storeWindowState();

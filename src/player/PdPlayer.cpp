@@ -608,7 +608,16 @@ bool PdPlayer::closeThroughHandshake()
 bool PdPlayer::loadPatch(const QFileInfo& file)
 {
     qDebug() << "PdPlayer::loadPatch A";
-    if (!closeThroughHandshake())
+    // With nothing open there is nothing to close and nothing that could
+    // click: the window has just unloaded the old voice with its own two
+    // pauses, and a second silent handshake would only add 100 ms to every
+    // patch change.
+    bool anythingOpen;
+    {
+        QMutexLocker lock(&mutex_);
+        anythingOpen = patch_ != nullptr;
+    }
+    if (anythingOpen && !closeThroughHandshake())
         return false;
 
     QMutexLocker lock(&mutex_);

@@ -1,0 +1,23 @@
+#include "DiagnosticsDialog.h"
+
+#include "TuningLatticeApplication.h"
+#include "ui_DiagnosticsDialog.h"
+
+DiagnosticsDialog::DiagnosticsDialog(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::DiagnosticsDialog>())
+{
+    // The form connects Close to reject(), which hides the dialog; its
+    // setupUi also connects any on_<object>_<signal> slots by name.
+    ui->setupUi(this);
+    // A log reads better at full screen.
+    setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint);
+    connect(TuningLatticeApplication::instance(), &TuningLatticeApplication::diagnosticMessage,
+            this, &DiagnosticsDialog::onMessage, Qt::AutoConnection);
+}
+
+DiagnosticsDialog::~DiagnosticsDialog() = default;
+
+void DiagnosticsDialog::onMessage(const QString& message)
+{
+    ui->textArea->appendPlainText(message);
+}

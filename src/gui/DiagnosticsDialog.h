@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <memory>
+
+namespace Ui {
+class DiagnosticsDialog;
+}
+
+// A read-only log window for the people who support the instrument: it shows
+// the diagnostic lines the application emits for the source files named on
+// the command line. It keeps every line it receives while hidden, so showing
+// it again shows the history since it was built. Ctrl+9 in the main window
+// shows and hides it; Close hides it.
+//
+// GUI thread. Lines logged on the audio or controller thread reach onMessage
+// through the automatic connection, queued through the event loop.
+class DiagnosticsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Listens to the application's diagnosticMessage from now on.
+    explicit DiagnosticsDialog(QWidget* parent = nullptr);
+    ~DiagnosticsDialog() override;
+
+public slots:
+    // Appends message as a new paragraph of plain text.
+    void onMessage(const QString& message);
+
+private:
+    std::unique_ptr<Ui::DiagnosticsDialog> ui;
+};

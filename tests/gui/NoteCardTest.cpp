@@ -1,0 +1,327 @@
+// The note cards: what a card writes for a ball and where on the staff, and
+// how the stack places cards beside a real lattice layer. The test glyphs are
+// black rectangles whose viewBox width is their glyph index + 1, so that a
+// test can tell which glyph a widget shows, and in which colour.
+
+#include "CardConnectorOverlay.h"
+#include "CardStackWidget.h"
+#include "CardWidget.h"
+#include "LatticeBall.h"
+#include "LatticeBallWidget.h"
+#include "LatticeLayer.h"
+#include "LatticeView.h"
+#include "LatticeWidget.h"
+#include "LogCapture.h"
+#include "TuningLatticeApplication.h"
+
+#include <QLabel>
+#include <QSvgRenderer>
+#include <QSvgWidget>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+const QColor staffColor(170, 170, 170);
+
+void writeGlyphs(const QString& folder, int skipped = -1)
+{
+    const char* const names[] = {"trebleclef", "bassclef",    "doubleflat", "flat",
+                                 "sharp",      "doublesharp", "note"};
+    QDir().mkpath(folder);
+    for (int i = 0; i < CardStackWidget::GlyphCount; ++i) {
+        QFile file(QStringLiteral("%1/%2.svg").arg(folder, names[i]));
+        if (i == skipped)
+            continue;
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 %1 10\">"
+                                  "<rect width=\"%1\" height=\"10\" style=\"fill:#000000\"/></svg>")
+                       .arg(i + 1)
+                       .toLatin1());
+    }
+}
+
+// The glyph a widget shows, or -1 for none.
+int shownGlyph(const QSvgWidget* widget)
+{
+    return widget->renderer()->isValid() ? qRound(widget->renderer()->viewBoxF().width()) - 1 : -1;
+}
+
+// 0 clef, 1 note head, 2 staff accidental, 3 name accidental.
+QSvgWidget* svg(const CardWidget* card, int index)
+{
+    return card->findChildren<QSvgWidget*>().at(index);
+}
+
+QLabel* label(const CardWidget* card, const char* name)
+{
+    return card->findChild<QLabel*>(QLatin1String(name));
+}
+
+// "G##5 -41 125/64 859.375 Hz", the accidental read from the glyph beside
+// the letter, and " enh" when that label shows.
+QString cardText(const CardWidget* card)
+{
+    const char* const accidentals[] = {"", "", "bb", "b", "#", "##", ""};
+    const QSvgWidget* accidental = svg(card, 3);
+    QStringList texts{
+        label(card, "noteLabel")->text() +
+        (accidental->isVisible() ? accidentals[qMax(0, shownGlyph(accidental))] : "") +
+        label(card, "octaveLabel")->text()};
+    for (const char* name : {"centsLabel", "ratioLabel", "freqLabel"})
+        texts.append(label(card, name)->text());
+    if (label(card, "enharmonicLabel")->isVisible())
+        texts.append(QStringLiteral("enh"));
+    return texts.join(QLatin1Char(' '));
+}
+
+QColor centreColour(const QImage& image, const QWidget* widget)
+{
+    return image.pixelColor(widget->geometry().center());
+}
+
+} // namespace
+
+class NoteCardTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void writesTheNoteOnTheStaff_data();
+    void writesTheNoteOnTheStaff();
+    void roundsCentsHalvesUp_data();
+    void roundsCentsHalvesUp();
+    void recolorsOnlyBlackFillsAndStrokes_data();
+    void recolorsOnlyBlackFillsAndStrokes();
+    void reportsAMissingGlyphOnceAndLeavesItEmpty();
+    void keepsCardsInsideTheViewAndFollowsResizes();
+
+private:
+    CardWidget* showCard(const QString& path);
+
+    TuningLatticeApplication* app = TuningLatticeApplication::instance();
+    QTemporaryDir scratch;
+    std::unique_ptr<CardStackWidget> stack;
+};
+
+void NoteCardTest::initTestCase()
+{
+    app->lattice().setDefaults();
+    writeGlyphs(scratch.filePath("glyphs"));
+}
+
+void NoteCardTest::init()
+{
+    app->setResourceDirectory(scratch.filePath("glyphs"));
+    stack = std::make_unique<CardStackWidget>();
+    stack->loadGlyphs();
+    stack->show();
+}
+
+void NoteCardTest::cleanup()
+{
+    stack.reset();
+    app->lattice().onTransposed(LatticeRatio(1), 0);
+}
+
+// A card for a free-standing ball at path, laid out at 160 x 80: one staff
+// space is 10 pixels, the top line at y = 20.
+CardWidget* NoteCardTest::showCard(const QString& path)
+{
+    auto* ball = new LatticeBall(app->lattice(), LatticePath(path), QColor(), stack.get());
+    auto* card = new CardWidget(ball, stack.get());
+    card->setGeometry(0, 0, 160, 80);
+    card->show();
+    return card;
+}
+
+void NoteCardTest::writesTheNoteOnTheStaff_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("staff"); // clef and staff position
+    QTest::addColumn<QString>("shift"); // octave shift label, over or under the clef
+    QTest::addColumn<int>("ledger");    // staff position of the ledger line drawn, 0 for none
+    const auto row = [](const char* name, const char* path, const char* text, const char* staff,
+                        const char* shift, int ledger) {
+        QTest::newRow(name) << path << text << staff << shift << ledger;
+    };
+    row("A4", "/", "A4 +0 1/1 440.000 Hz", "treble 2.5", "", 0);
+    row("A3 on the top line", "/-2", "A3 +0 1/2 220.000 Hz", "bass 0", "", 0);
+    row("A5 over a ledger line", "/2", "A5 +0 2/1 880.000 Hz", "treble -1", "", -1);
+    row("C4 on a ledger line", "/-2/3/-5", "C4 +16 3/5 264.000 Hz", "treble 5", "", 5);
+    row("G5, cents under", "/7", "G5 -31 7/4 770.000 Hz", "treble -0.5", "", 0);
+    row("C6", "/2/3/-5", "C6 +16 12/5 1056.000 Hz", "treble 1.5", "8 over", 0);
+    row("C7", "/2/2/3/-5", "C7 +16 24/5 2112.000 Hz", "treble 1.5", "15 over", 0);
+    row("C2", "/-2/-2/-2/3/-5", "C2 +16 3/20 66.000 Hz", "bass 2.5", "8 under", 0);
+    row("C1", "/-2/-2/-2/-2/3/-5", "C1 +16 3/40 33.000 Hz", "bass 2.5", "15 under", 0);
+    row("double flat", "/-5/-5/-5", "Bbb3 +41 64/125 225.280 Hz", "bass -0.5", "", 0);
+    row("flat", "/-5/-5", "Db4 +27 16/25 281.600 Hz", "treble 4.5", "", 0);
+    row("sharp", "/5", "C#5 -14 5/4 550.000 Hz", "treble 1.5", "", 0);
+    row("double sharp", "/5/5/5", "G##5 -41 125/64 859.375 Hz", "treble -0.5", "", 0);
+    row("respelled", "/11/11/11", "D6 -46 1331/512 1143.828 Hz enh", "treble 1", "8 over", 0);
+}
+
+void NoteCardTest::writesTheNoteOnTheStaff()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, text);
+    QFETCH(QString, staff);
+    QFETCH(QString, shift);
+    QFETCH(int, ledger);
+
+    CardWidget* card = showCard(path);
+    QCOMPARE(cardText(card), text);
+    const bool treble = staff.startsWith(QLatin1String("treble"));
+    QCOMPARE(shownGlyph(svg(card, 0)),
+             treble ? CardStackWidget::TrebleClef : CardStackWidget::BassClef);
+    const float position = staff.section(QLatin1Char(' '), 1).toFloat();
+    QCOMPARE(card->staffPosition(), position);
+    const QWidget* head = svg(card, 1);
+    QVERIFY(qAbs(head->geometry().center().y() - (position + 2) * 10) <= 1);
+    // Sharp and exact cents over the staff, flat ones under it.
+    const QLabel* cents = label(card, "centsLabel");
+    QVERIFY(cents->text().startsWith('+') ? cents->geometry().bottom() < 20 : cents->y() > 60);
+    QCOMPARE(label(card, "octaveShiftLabel")->text(), shift.section(QLatin1Char(' '), 0, 0));
+    if (!shift.isEmpty())
+        QCOMPARE(label(card, "octaveShiftLabel")->y(), shift.endsWith("over") ? 8 : 52);
+
+    label(card, "centsLabel")->hide(); // its text may cross where a ledger line would be
+    const QImage image = card->grab().toImage();
+    for (const int line : {-1, 5})
+        QCOMPARE(image.pixelColor(head->x() - 2, (line + 2) * 10) == staffColor, line == ledger);
+
+    // Before the head the same accidental as beside the letter, but coloured
+    // like the head (every accidental here comes from steps of 5).
+    const QSvgWidget* accidental = svg(card, 2);
+    QCOMPARE(accidental->isVisible(), svg(card, 3)->isVisible());
+    if (!accidental->isVisible())
+        return;
+    QCOMPARE(shownGlyph(accidental), shownGlyph(svg(card, 3)));
+    QVERIFY(accidental->geometry().right() < head->x());
+    QCOMPARE(centreColour(image, accidental), app->lattice().colorForPrime(5));
+    QCOMPARE(centreColour(image, head), app->lattice().colorForPrime(5));
+    QCOMPARE(centreColour(image, svg(card, 3)), QColor(Qt::black));
+}
+
+void NoteCardTest::roundsCentsHalvesUp_data()
+{
+    QTest::addColumn<float>("cents");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("-0.4") << -0.4f << "+0";
+    QTest::newRow("-0.5") << -0.5f << "+0";
+    QTest::newRow("-0.6") << -0.6f << "-1";
+    QTest::newRow("13.5") << 13.5f << "+14";
+}
+
+void NoteCardTest::roundsCentsHalvesUp()
+{
+    QFETCH(float, cents);
+    QFETCH(QString, text);
+    QCOMPARE(CardWidget::centsText(cents), text);
+}
+
+void NoteCardTest::recolorsOnlyBlackFillsAndStrokes_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("transposedBy"); // 0 for none
+    QTest::addColumn<QByteArray>("svg");
+    QTest::addColumn<QByteArray>("recolored");
+    QTest::newRow("root") << "/" << 0 << QByteArray("fill:#000000") << QByteArray("fill:#202020");
+    QTest::newRow("every occurrence, highest prime, padded")
+        << "/3/-17/5" << 0 << QByteArray("a;fill:#000000;stroke:#000000;b;fill:#000000;")
+        << QByteArray("a;fill:#077407;stroke:#077407;b;fill:#077407;");
+    QTest::newRow("transposition counts")
+        << "/3" << 7 << QByteArray("fill:#000000") << QByteArray("fill:#2838d0");
+    QTest::newRow("other colours and spellings untouched")
+        << "/5" << 0 << QByteArray("fill:#000001;fill: #000000;stroke:black")
+        << QByteArray("fill:#000001;fill: #000000;stroke:black");
+}
+
+void NoteCardTest::recolorsOnlyBlackFillsAndStrokes()
+{
+    QFETCH(QString, path);
+    QFETCH(int, transposedBy);
+    QFETCH(QByteArray, svg);
+    QFETCH(QByteArray, recolored);
+    if (transposedBy)
+        app->lattice().onTransposed(PrimeSteps::stepRatio(transposedBy), transposedBy);
+    const LatticeBall ball(app->lattice(), LatticePath(path), QColor(), nullptr);
+    QCOMPARE(CardWidget::recolorSvg(svg, ball, app->lattice()), recolored);
+}
+
+// Both lattice looks load the glyphs: the log names the missing file once,
+// and cards show nothing in its place without the SVG reader complaining.
+void NoteCardTest::reportsAMissingGlyphOnceAndLeavesItEmpty()
+{
+    writeGlyphs(scratch.filePath("no-sharp"), CardStackWidget::Sharp);
+    app->setResourceDirectory(scratch.filePath("no-sharp"));
+    LogCapture log;
+    CardStackWidget second;
+    stack->loadGlyphs();
+    second.loadGlyphs();
+    const CardWidget* card = showCard(QStringLiteral("/5"));
+
+    QCOMPARE(log.texts(QtCriticalMsg), QStringList{"Failed to load sharp.svg."});
+    QCOMPARE(log.records().size(), 1);
+    QVERIFY(second.glyph(CardStackWidget::Sharp).isEmpty());
+    QCOMPARE(shownGlyph(svg(card, 2)), -1);
+    QCOMPARE(shownGlyph(svg(card, 1)), CardStackWidget::Note);
+}
+
+// The topmost ball's card sits at the top of the view, the lowest one's 12
+// pixels above its bottom, also after the window grows; no ball ever has two
+// cards; the guide lines stop the outer radius short of the ball's centre.
+void NoteCardTest::keepsCardsInsideTheViewAndFollowsResizes()
+{
+    LatticeLayer layer;
+    layer.setStyleSheet(QStringLiteral(
+        "CardWidget { min-width: 160px; max-width: 160px; min-height: 80px; max-height: 80px; }"));
+    layer.initLayer(LatticeWidget::circlesLook, &app->lattice());
+    layer.resize(900, 400);
+    layer.show();
+    const LatticeView* view = layer.view();
+    QTRY_VERIFY(!view->transform().isIdentity());
+    const auto byHeight = [](const LatticeBallWidget* a, const LatticeBallWidget* b) {
+        return a->scenePos().y() < b->scenePos().y();
+    };
+    const QList<LatticeBallWidget*> balls = view->latticeWidget()->ballWidgets().values();
+    LatticeBallWidget* top = *std::min_element(balls.begin(), balls.end(), byHeight);
+    LatticeBallWidget* bottom = *std::max_element(balls.begin(), balls.end(), byHeight);
+
+    CardStackWidget* cards = layer.cardStack();
+    cards->addCard(top);
+    cards->addCard(top);
+    cards->addCard(bottom);
+    QCOMPARE(layer.findChildren<CardWidget*>().size(), 2);
+    QVERIFY(view->mapFromScene(top->scenePos()).y() < cards->card(top)->height() / 2);
+    QCOMPARE(cards->card(top)->y(), 0);
+    QCOMPARE(cards->card(bottom)->geometry().bottom() + 1, view->height() - 12);
+    layer.resize(900, 600);
+    QTRY_COMPARE(cards->card(bottom)->geometry().bottom() + 1, view->height() - 12);
+
+    cards->removeCard(bottom);
+    cards->removeCard(bottom);
+    cards->raiseCard(bottom);
+    QCOMPARE(cards->cardCount(), 1);
+    const QVector<QLineF> lines = layer.overlay()->guideLines();
+    QCOMPARE(lines.size(), 2);
+    const QPoint centre = view->viewport()->mapTo(&layer, view->mapFromScene(top->scenePos()));
+    const double gap = top->outerRadius() * view->transform().m11();
+    QCOMPARE(lines[0].p2(), QPointF(cards->card(top)->mapTo(&layer, QPoint()).x(), centre.y()));
+    QVERIFY(qAbs(lines[0].p1().x() - (centre.x() + gap)) <= 1);
+    QCOMPARE(lines[1].p1(), QPointF(0, centre.y()));
+    QVERIFY(qAbs(lines[1].p2().x() - (centre.x() - gap)) <= 1);
+}
+
+int main(int argc, char** argv)
+{
+    TuningLatticeApplication app(argc, argv);
+    NoteCardTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "NoteCardTest.moc"
