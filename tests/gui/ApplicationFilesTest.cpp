@@ -239,9 +239,6 @@ void ApplicationFilesTest::loadStyleSheet_data()
     QTest::newRow("main sheet cut at zero byte")
         << QByteArray("QLabel { }\0QSlider { }", 22) << QByteArray("QFrame { }") << true
         << "QLabel { }QFrame { }" << QString();
-    QTest::newRow("platform sheet cut at zero byte")
-        << QByteArray("QLabel { }") << QByteArray("QFrame { }\0QSlider { }", 22) << true
-        << "QLabel { }QFrame { }" << QString();
     QTest::newRow("main sheet missing")
         << QByteArray("(none)") << QByteArray("QFrame { }") << false << before
         << "Failed to find style sheet file %1/style.qss.";
@@ -251,9 +248,6 @@ void ApplicationFilesTest::loadStyleSheet_data()
     QTest::newRow("main sheet unreadable")
         << QByteArray("(dir)") << QByteArray("QFrame { }") << false << before
         << "Failed to open file %1/style.qss for reading.";
-    QTest::newRow("platform sheet unreadable")
-        << QByteArray("QLabel { }") << QByteArray("(dir)") << false << before
-        << "Failed to open file %1/style_win.qss for reading.";
 }
 
 void ApplicationFilesTest::loadStyleSheet()

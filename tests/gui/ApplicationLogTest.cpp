@@ -99,9 +99,7 @@ void ApplicationLogTest::filterWordsFromCommandLine_data()
     QTest::addColumn<QStringList>("words");
 
     QTest::newRow("none") << QStringList() << QStringList();
-    QTest::newRow("-all") << QStringList{"-all"} << QStringList{"all"};
     QTest::newRow("ALL") << QStringList{"ALL"} << QStringList{"all"};
-    QTest::newRow("all") << QStringList{"all"} << QStringList{"all"};
     QTest::newRow("--all drops one hyphen only") << QStringList{"--all"} << QStringList{"-all"};
     QTest::newRow("class names in any spelling")
         << QStringList{"-PdPlayer", "pdplayer", "UdpListener"}

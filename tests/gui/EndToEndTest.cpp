@@ -5,17 +5,12 @@
 
 #include "JackTestServer.h"
 #include "ProgramRun.h"
+#include "ProgramWindow.h"
 #include "ToneAnalysis.h"
 
-#include <QDeadlineTimer>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
-#include <QThread>
-#include <QUdpSocket>
 #include <QtTest>
-#include <cstring>
 #include <memory>
 #include <signal.h>
 #include <vector>
@@ -41,32 +36,6 @@ QByteArray rfidMap()
 })");
 }
 
-// A port nobody uses right now; the programs of one test share it.
-int freeUdpPort()
-{
-    QUdpSocket socket;
-    socket.bind(QHostAddress::LocalHost, 0);
-    return socket.localPort();
-}
-
-QString tool(const char* name)
-{
-    return QStandardPaths::findExecutable(QLatin1String(name));
-}
-
-// The first channel of a recording, converted by sox to raw floats.
-std::vector<float> readWav(const QString& path)
-{
-    QProcess sox;
-    sox.start(QStringLiteral("sox"),
-              {path, "-t", "f32", "-e", "floating-point", "-", "remix", "1"});
-    sox.waitForFinished(10000);
-    const QByteArray bytes = sox.readAllStandardOutput();
-    std::vector<float> samples(std::size_t(bytes.size()) / sizeof(float));
-    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
-    return samples;
-}
-
 struct Levels
 {
     double at440 = 0, at550 = 0, at660 = 0;
@@ -86,17 +55,14 @@ class EndToEndTest : public QObject
 private slots:
     void initTestCase();
     void playsWandTagsAndKeepsChangesWhenClosed();
-    void endsOrderlyOnSigterm();
     void secondInstanceKeepsScreenWithoutController();
 
 private:
-    // A program with the test's map on port, its own data folder.
-    std::unique_ptr<ProgramRun> startProgram(int port);
-    void wand(const char* tag, int port);
-    // One second of the program's left output; the levels of its last half,
-    // when attacks and releases are over.
-    Levels record(const QString& port = QStringLiteral("PortAudio:out_0"));
-    bool closeWindow(const ProgramRun& run);
+    // A program with the test's map on port, its own data folder; not
+    // started yet.
+    std::unique_ptr<ProgramRun> program(int port);
+    // The levels of the program's left output once attacks have settled.
+    Levels record();
     QJsonObject expectedOptions(int port, double masterVolume) const;
 
     std::unique_ptr<JackTestServer> jack;
@@ -105,10 +71,11 @@ private:
 
 void EndToEndTest::initTestCase()
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("needs an X display; run through scripts/xvfb-test-display.sh");
-    for (const char* name : {"xdotool", "jack_rec", "sox"})
-        if (tool(name).isEmpty())
+    const QString reason = ProgramWindow::unavailableReason();
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    for (const char* name : {"jack_rec", "sox"})
+        if (QStandardPaths::findExecutable(QLatin1String(name)).isEmpty())
             QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(name))));
     jack = std::make_unique<JackTestServer>();
     if (!jack->isRunning())
@@ -116,7 +83,7 @@ void EndToEndTest::initTestCase()
     scratch = std::make_unique<QTemporaryDir>();
 }
 
-std::unique_ptr<ProgramRun> EndToEndTest::startProgram(int port)
+std::unique_ptr<ProgramRun> EndToEndTest::program(int port)
 {
     auto run = std::make_unique<ProgramRun>();
     jack->addTo(run->environment());
@@ -124,67 +91,18 @@ std::unique_ptr<ProgramRun> EndToEndTest::startProgram(int port)
     run->writeDataFile(QStringLiteral("rfid_map.json"), rfidMap());
     run->writeDataFile(QStringLiteral("options.json"),
                        QStringLiteral("{ \"udpPort\": %1 }").arg(port).toUtf8());
-    run->start();
     return run;
 }
 
-void EndToEndTest::wand(const char* tag, int port)
+Levels EndToEndTest::record()
 {
-    QProcess wandTool;
-    wandTool.start(QCoreApplication::applicationDirPath() + QStringLiteral("/lattice-tool"),
-                   {QStringLiteral("wand"), QLatin1String(tag), QStringLiteral("--port"),
-                    QString::number(port)});
-    QVERIFY(wandTool.waitForFinished(10000));
-    QVERIFY2(wandTool.exitCode() == 0, wandTool.readAllStandardError().constData());
-}
-
-Levels EndToEndTest::record(const QString& port)
-{
-    const QString take = scratch->filePath("take.wav");
-    QProcess recorder;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    jack->addTo(environment);
-    recorder.setProcessEnvironment(environment);
-    recorder.start(tool("jack_rec"), {"-f", take, "-d", "1", port});
+    const std::vector<float> tail =
+        jack->record(QStringLiteral("PortAudio:out_0"), scratch->filePath("take.wav"));
     Levels levels;
-    if (!recorder.waitForFinished(10000) || recorder.exitCode() != 0)
-        return levels;
-    const std::vector<float> samples = readWav(take);
-    const std::vector<float> tail(
-        samples.end() - std::min<std::size_t>(samples.size(), sampleRate / 2), samples.end());
     levels.at440 = ToneAnalysis::magnitudeAt(tail, 440.0, sampleRate);
     levels.at550 = ToneAnalysis::magnitudeAt(tail, 550.0, sampleRate);
     levels.at660 = ToneAnalysis::magnitudeAt(tail, 660.0, sampleRate);
     return levels;
-}
-
-// Alt+F4 through the window manager, which sends WM_DELETE_WINDOW: what a
-// user's click on the close button does. True once the window is gone.
-bool EndToEndTest::closeWindow(const ProgramRun& run)
-{
-    const auto visibleWindow = [&run] {
-        QProcess search;
-        search.start(tool("xdotool"),
-                     {"search", "--onlyvisible", "--pid", QString::number(run.processId()),
-                      "--name", "^Elsted Tuning Lattice$"});
-        search.waitForFinished(10000);
-        return search.readAllStandardOutput().split('\n').value(0).trimmed();
-    };
-    const QByteArray window = visibleWindow();
-    if (window.isEmpty())
-        return false;
-    if (QProcess::execute(tool("xdotool"), {"windowactivate", "--sync", window, "key",
-                                            "--clearmodifiers", "alt+F4"}) != 0)
-        return false;
-    // The window manager and the program answer through the X server: poll,
-    // bounded.
-    const QDeadlineTimer deadline(10000);
-    while (!visibleWindow().isEmpty()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
 }
 
 QJsonObject EndToEndTest::expectedOptions(int port, double masterVolume) const
@@ -209,29 +127,31 @@ QJsonObject EndToEndTest::expectedOptions(int port, double masterVolume) const
 // and options.json holds the defaults plus what the wand changed.
 void EndToEndTest::playsWandTagsAndKeepsChangesWhenClosed()
 {
-    const int port = freeUdpPort();
-    const std::unique_ptr<ProgramRun> run = startProgram(port);
+    const int port = ProgramRun::freeUdpPort();
+    const std::unique_ptr<ProgramRun> run = program(port);
+    ProgramWindow window(*run);
+    run->start();
     QVERIFY2(run->waitForEventLoop(), run->standardError().constData());
 
-    wand(rootTag, port);
+    QCOMPARE(ProgramRun::wand(rootTag, port), QByteArray());
     Levels levels = record();
     QVERIFY2(levels.at440 > 0.5 * levels.loudest() && levels.at660 < 0.01 * levels.at440,
              qPrintable(levels.text()));
     const double rootLevel = levels.at440;
 
-    wand(fifthTag, port);
+    QCOMPARE(ProgramRun::wand(fifthTag, port), QByteArray());
     levels = record();
     QVERIFY2(levels.at440 > 0.3 * rootLevel && levels.at660 > 0.3 * rootLevel,
              qPrintable(levels.text()));
 
     for (const char* tag : {rootTag, fifthTag, transposeTag, volumeTag, rootTag})
-        wand(tag, port);
+        QCOMPARE(ProgramRun::wand(tag, port), QByteArray());
     levels = record();
     QVERIFY2(levels.at550 > 0.2 * rootLevel && levels.at440 < 0.01 * levels.at550 &&
                  levels.at660 < 0.01 * levels.at550,
              qPrintable(levels.text()));
 
-    QVERIFY2(closeWindow(*run), run->dataFile(QStringLiteral("log.txt")).right(1500).constData());
+    QVERIFY2(window.close(), run->dataFile(QStringLiteral("log.txt")).right(1500).constData());
     QVERIFY2(run->waitForExit(), run->dataFile(QStringLiteral("log.txt")).right(1500).constData());
     QCOMPARE(run->exitStatus(), 0);
     QVERIFY(run->messages().isEmpty());
@@ -246,39 +166,18 @@ void EndToEndTest::playsWandTagsAndKeepsChangesWhenClosed()
     QCOMPARE(options, expectedOptions(port, 0.5));
 }
 
-// SIGTERM ends the program as orderly as closing its window: status 0, and
-// the volume the wand set is kept.
-void EndToEndTest::endsOrderlyOnSigterm()
-{
-    const int port = freeUdpPort();
-    const std::unique_ptr<ProgramRun> run = startProgram(port);
-    QVERIFY2(run->waitForEventLoop(), run->standardError().constData());
-
-    wand(volumeTag, port);
-    wand(rootTag, port);
-    // Hearing the root proves the volume, sent before it, has been played.
-    const Levels levels = record();
-    QVERIFY2(levels.at440 > 0.5 * levels.loudest(), qPrintable(levels.text()));
-
-    QVERIFY(run->sendSignal(SIGTERM));
-    QVERIFY(run->waitForExit());
-    QCOMPARE(run->exitStatus(), 0);
-    QJsonObject options = run->options();
-    options.remove(QStringLiteral("windowSize"));
-    options.remove(QStringLiteral("windowPos"));
-    QCOMPARE(options, expectedOptions(port, 0.5));
-}
-
 // A second instance on the same port cannot listen to the wand: it says so
 // once and keeps its window; both end normally.
 void EndToEndTest::secondInstanceKeepsScreenWithoutController()
 {
-    const int port = freeUdpPort();
-    const std::unique_ptr<ProgramRun> first = startProgram(port);
+    const int port = ProgramRun::freeUdpPort();
+    const std::unique_ptr<ProgramRun> first = program(port);
+    first->start();
     QVERIFY2(first->waitForEventLoop(), first->standardError().constData());
     QVERIFY(first->waitForLog("UDP socket opened on port " + QByteArray::number(port)));
 
-    const std::unique_ptr<ProgramRun> second = startProgram(port);
+    const std::unique_ptr<ProgramRun> second = program(port);
+    second->start();
     QVERIFY2(second->waitForEventLoop(), second->standardError().constData());
     QVERIFY(second->waitForMessages(1));
     QCOMPARE(second->messages(),

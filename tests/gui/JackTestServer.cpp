@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
+#include <cstring>
 
 namespace {
 
@@ -14,7 +15,7 @@ QString serverScript()
 
 } // namespace
 
-JackTestServer::JackTestServer()
+JackTestServer::JackTestServer(const QStringList& options)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("jackd")).isEmpty()) {
         error_ = QStringLiteral("jackd is not installed (Debian package jackd2)");
@@ -22,8 +23,9 @@ JackTestServer::JackTestServer()
     }
     QProcess script;
     script.start(QStringLiteral("bash"),
-                 {serverScript(), QStringLiteral("start"), QStringLiteral("--owner"),
-                  QString::number(QCoreApplication::applicationPid())});
+                 QStringList{serverScript(), QStringLiteral("start"), QStringLiteral("--owner"),
+                             QString::number(QCoreApplication::applicationPid())} +
+                     options);
     if (!script.waitForFinished(60000) || script.exitCode() != 0) {
         error_ = QStringLiteral("the JACK test server did not start: ") +
                  QString::fromLocal8Bit(script.readAllStandardError());
@@ -48,4 +50,22 @@ void JackTestServer::addTo(QProcessEnvironment& environment) const
 {
     environment.insert(QStringLiteral("JACK_DEFAULT_SERVER"), name_);
     environment.insert(QStringLiteral("JACK_NO_START_SERVER"), QStringLiteral("1"));
+}
+
+std::vector<float> JackTestServer::record(const QString& port, const QString& take) const
+{
+    QProcess recorder;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    addTo(environment);
+    recorder.setProcessEnvironment(environment);
+    recorder.start(QStringLiteral("jack_rec"), {"-f", take, "-d", "1", port});
+    if (!recorder.waitForFinished(10000) || recorder.exitCode() != 0)
+        return {};
+    QProcess sox;
+    sox.start(QStringLiteral("sox"), {take, "-t", "f32", "-", "remix", "1", "trim", "0.5"});
+    sox.waitForFinished(10000);
+    const QByteArray bytes = sox.readAllStandardOutput();
+    std::vector<float> samples(std::size_t(bytes.size()) / sizeof(float));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    return samples;
 }

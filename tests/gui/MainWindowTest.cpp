@@ -331,8 +331,6 @@ void MainWindowTest::relabelsMacros_data()
     QTest::addColumn<QStringList>("labels");
 
     const QString unused = QStringLiteral("Unused");
-    QTest::newRow("one letter") << QStringList{"q"} << QStringList{"Q",    unused, unused, unused,
-                                                                   unused, unused, unused, unused};
     QTest::newRow("three, any case")
         << QStringList{"CUTOFF", "resonance", "dRIVE"}
         << QStringList{"Cutoff", "Resonance", "Drive", unused, unused, unused, unused, unused};

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QUdpSocket>
 #include <signal.h>
 
 ProgramRun::ProgramRun(const QString& program)
@@ -148,4 +149,22 @@ bool ProgramRun::waitForMessages(int count, int timeoutMs)
 bool ProgramRun::waitForLog(const QByteArray& text, int timeoutMs)
 {
     return pollUntil([&] { return dataFile(QStringLiteral("log.txt")).contains(text); }, timeoutMs);
+}
+
+int ProgramRun::freeUdpPort()
+{
+    QUdpSocket socket;
+    socket.bind(QHostAddress::LocalHost, 0);
+    return socket.localPort();
+}
+
+QByteArray ProgramRun::wand(const char* tag, int port)
+{
+    QProcess tool;
+    tool.start(QCoreApplication::applicationDirPath() + QStringLiteral("/lattice-tool"),
+               {QStringLiteral("wand"), QLatin1String(tag), QStringLiteral("--port"),
+                QString::number(port)});
+    if (!tool.waitForFinished(10000))
+        return "lattice-tool wand did not finish";
+    return tool.exitCode() == 0 ? QByteArray() : "failed: " + tool.readAllStandardError();
 }

@@ -28,6 +28,11 @@ public:
 
     // tuning-lattice beside the test executable.
     static QString defaultProgram();
+    // A UDP port nobody uses right now.
+    static int freeUdpPort();
+    // Plays tag to port with `lattice-tool wand`; empty when that worked,
+    // else why not.
+    static QByteArray wand(const char* tag, int port);
     static QString applicationName() { return QStringLiteral("Elsted Tuning Lattice"); }
 
     QString folder() const { return folder_.path(); }

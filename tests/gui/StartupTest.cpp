@@ -228,11 +228,7 @@ void StartupTest::replacesCorruptOptionsWithDefaults()
                  "Failed to read saved options. All options will be reset to defaults.")});
     const QJsonObject options = run.options();
     QCOMPARE(options.value("baseFrequency").toDouble(), 440.0);
-    QCOMPARE(options.value("masterVolume").toDouble(), 0.75);
-    QCOMPARE(options.value("calibrationFrequency").toInt(), 440);
-    QCOMPARE(options.value("monophonic").toBool(true), false);
     QCOMPARE(options.value("udpPort").toInt(), 8888);
-    QCOMPARE(options.value("framesPerBuffer").toInt(), 256);
 }
 
 void StartupTest::endsOrderlyOnSignal_data()

@@ -154,7 +154,6 @@ void TransposeWidgetTest::primeButtonsSwitchOnlyAboveThree_data()
 {
     QTest::addColumn<int>("prime");
     QTest::addColumn<QColor>("color");
-    QTest::newRow("1") << 1 << QColor(32, 32, 32);
     QTest::newRow("3") << 3 << QColor(81, 115, 182);
     QTest::newRow("7") << 7 << QColor(40, 56, 208);
     QTest::newRow("19 darkened") << 19 << prime19.darker(120);

@@ -9,12 +9,9 @@
 #include "ToneAnalysis.h"
 
 #include <QJsonObject>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QUdpSocket>
 #include <QtTest>
-#include <cstring>
 #include <memory>
 #include <signal.h>
 #include <vector>
@@ -35,13 +32,6 @@ struct Tone
     }
 };
 
-int freeUdpPort()
-{
-    QUdpSocket socket;
-    socket.bind(QHostAddress::LocalHost, 0);
-    return socket.localPort();
-}
-
 } // namespace
 
 class WindowEndToEndTest : public QObject
@@ -57,9 +47,6 @@ private:
     // A program with its own data folder, the root tag on a free port, the
     // probe loaded; started, with its window on screen.
     std::unique_ptr<ProgramRun> startProgram(const QByteArray& options = QByteArray());
-    void wand(const char* tag);
-    // Half a second of the program's left output, after half a second in
-    // which attacks settle.
     Tone record();
 
     std::unique_ptr<JackTestServer> jack;
@@ -78,7 +65,7 @@ void WindowEndToEndTest::initTestCase()
     jack = std::make_unique<JackTestServer>();
     if (!jack->isRunning())
         QSKIP(qPrintable(jack->error()));
-    port = freeUdpPort();
+    port = ProgramRun::freeUdpPort();
 }
 
 std::unique_ptr<ProgramRun> WindowEndToEndTest::startProgram(const QByteArray& options)
@@ -93,34 +80,11 @@ std::unique_ptr<ProgramRun> WindowEndToEndTest::startProgram(const QByteArray& o
     return run;
 }
 
-void WindowEndToEndTest::wand(const char* tag)
-{
-    QProcess tool;
-    tool.start(QCoreApplication::applicationDirPath() + QStringLiteral("/lattice-tool"),
-               {QStringLiteral("wand"), QLatin1String(tag), QStringLiteral("--port"),
-                QString::number(port)});
-    QVERIFY(tool.waitForFinished(10000));
-    QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
-}
-
 Tone WindowEndToEndTest::record()
 {
-    const QString take = scratch.filePath(QStringLiteral("take.wav"));
-    QProcess recorder;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    jack->addTo(environment);
-    recorder.setProcessEnvironment(environment);
-    recorder.start(QStringLiteral("jack_rec"),
-                   {"-f", take, "-d", "1", QStringLiteral("PortAudio:out_0")});
+    const std::vector<float> samples = jack->record(QStringLiteral("PortAudio:out_0"),
+                                                    scratch.filePath(QStringLiteral("take.wav")));
     Tone tone;
-    if (!recorder.waitForFinished(10000) || recorder.exitCode() != 0)
-        return tone;
-    QProcess sox;
-    sox.start(QStringLiteral("sox"), {take, "-t", "f32", "-", "remix", "1", "trim", "0.5"});
-    sox.waitForFinished(10000);
-    const QByteArray bytes = sox.readAllStandardOutput();
-    std::vector<float> samples(std::size_t(bytes.size()) / sizeof(float));
-    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
     tone.fundamental = ToneAnalysis::magnitudeAt(samples, 440.0, sampleRate);
     for (double harmonic : {880.0, 1320.0, 1760.0})
         tone.harmonics += ToneAnalysis::magnitudeAt(samples, harmonic, sampleRate);
@@ -140,7 +104,7 @@ void WindowEndToEndTest::patchMenuAndVolumeSliderChangeWhatIsHeard()
     }),
              run->standardError().right(2000).constData());
 
-    wand(rootTag);
+    QCOMPARE(ProgramRun::wand(rootTag, port), QByteArray());
     const Tone sine = record();
     QVERIFY2(sine.fundamental > 0 && sine.harmonicShare() < 0.01, qPrintable(sine.text()));
 
@@ -152,7 +116,7 @@ void WindowEndToEndTest::patchMenuAndVolumeSliderChangeWhatIsHeard()
     QVERIFY(window.waitFor(
         [](const WindowReport& r) { return r.value("patchMenu", "current") == "SawFilter"; }));
     // A new voice starts with every note off.
-    wand(rootTag);
+    QCOMPARE(ProgramRun::wand(rootTag, port), QByteArray());
     const Tone saw = record();
     QVERIFY2(saw.fundamental > 0.1 * sine.fundamental && saw.harmonicShare() > 0.1,
              qPrintable(saw.text()));
@@ -226,15 +190,7 @@ void WindowEndToEndTest::looksAndWindowStateSurviveClosing()
         return r.window == placed && r.value("centralStack", "page") == "grapeLayer" &&
                r.value("monoButton", "checked") == "1" && r.value("volumeSlider", "value") == "140";
     }),
-             qPrintable(QStringLiteral("window %1,%2 %3x%4, expected %5,%6 %7x%8")
-                            .arg(again.report().window.x())
-                            .arg(again.report().window.y())
-                            .arg(again.report().window.width())
-                            .arg(again.report().window.height())
-                            .arg(placed.x())
-                            .arg(placed.y())
-                            .arg(placed.width())
-                            .arg(placed.height())));
+             QTest::toString(again.report().window));
     QVERIFY(second->sendSignal(SIGTERM));
     QVERIFY(second->waitForExit());
 }

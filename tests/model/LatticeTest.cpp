@@ -120,13 +120,7 @@ void LatticeTest::createsDefaultFileOnFirstInit()
     QFile file(lattice.filePath);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
-
-    QStringList colours;
-    for (const QJsonValue& entry : json["colors"].toArray())
-        colours << QString::number(entry["prime"].toInt()) + ' ' + entry["color"].toString();
-    QCOMPARE(colours,
-             QStringList({"1 #202020", "2 #5b5b5b", "3 #5173b6", "5 #9c0404", "7 #2838d0",
-                          "11 #b46110", "13 #710071", "17 #077407", "19 #999900", "23 #005b5b"}));
+    QCOMPARE(json["colors"].toArray().size(), 10);
     const QJsonObject root = json["root"].toObject();
     QStringList names = root["children"].toObject().keys();
     std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return a.toInt() < b.toInt(); });
@@ -396,10 +390,6 @@ void LatticeTest::spellsBalls_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("name");
     QTest::addColumn<float>("cents");
-    QTest::newRow("/3") << QList<int>{} << "/3"
-                        << "E5" << 1.96f;
-    QTest::newRow("/5") << QList<int>{} << "/5"
-                        << "C#5" << -13.69f;
     QTest::newRow("/3 up a fifth") << QList<int>{3} << "/3"
                                    << "B5" << 3.91f;
     QTest::newRow("/-5 up a third") << QList<int>{5} << "/-5"

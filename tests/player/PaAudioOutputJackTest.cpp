@@ -1,4 +1,5 @@
 #include "JackRecorder.h"
+#include "JackTestServer.h"
 #include "LatticeNoteEvent.h"
 #include "LogCapture.h"
 #include "PaAudioOutput.h"
@@ -6,44 +7,15 @@
 #include "TestPatch.h"
 #include "ToneAnalysis.h"
 
-#include <QProcess>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QtTest>
 #include <atomic>
+#include <memory>
 
 namespace {
 
 const QString jackDevice = QStringLiteral("JACK Audio Connection Kit: system");
-
-QString serverScript()
-{
-    return QStringLiteral(LATTICE_JACK_SERVER_SCRIPT);
-}
-
-// Starts a private JACK server on the dummy backend and returns its name, or
-// an empty string. The script stops it by itself should this process die.
-QString startServer(const QStringList& options = {})
-{
-    QProcess script;
-    script.start(QStringLiteral("bash"),
-                 QStringList{serverScript(), QStringLiteral("start"), QStringLiteral("--owner"),
-                             QString::number(QCoreApplication::applicationPid())} +
-                     options);
-    if (!script.waitForFinished(60000) || script.exitCode() != 0) {
-        qWarning().noquote() << script.readAllStandardError();
-        return {};
-    }
-    for (const QString& line : QString::fromUtf8(script.readAllStandardOutput()).split('\n'))
-        if (line.startsWith(QLatin1String("JACK_DEFAULT_SERVER=")))
-            return line.section('=', 1);
-    return {};
-}
-
-void stopServer(const QString& name)
-{
-    QProcess::execute(QStringLiteral("bash"), {serverScript(), QStringLiteral("stop"), name});
-}
 
 // PortAudio's JACK host API joins the server named here when it initialises.
 void useServer(const QString& name)
@@ -71,27 +43,20 @@ class PaAudioOutputJackTest : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void playsNoteOnDefaultDevice();
     void staysSilentWithoutPatchButRunsEvents();
     void failsWithoutAnyDevice();
     void failsToOpenAtForeignSampleRate();
 
 private:
-    QString server_;
+    std::unique_ptr<JackTestServer> server_;
 };
 
 void PaAudioOutputJackTest::initTestCase()
 {
-    server_ = startServer();
-    QVERIFY2(!server_.isEmpty(), "the JACK test server did not start");
-    useServer(server_);
-}
-
-void PaAudioOutputJackTest::cleanupTestCase()
-{
-    if (!server_.isEmpty())
-        stopServer(server_);
+    server_ = std::make_unique<JackTestServer>();
+    QVERIFY2(server_->isRunning(), qPrintable(server_->error()));
+    useServer(server_->name());
 }
 
 void PaAudioOutputJackTest::playsNoteOnDefaultDevice()
@@ -189,7 +154,7 @@ void PaAudioOutputJackTest::failsWithoutAnyDevice()
     LogCapture log;
     const bool opened = output.init(256, 0, nullptr);
     const QList<QString> devices = output.devices();
-    useServer(server_);
+    useServer(server_->name());
     if (!devices.isEmpty())
         QSKIP("this machine has audio devices besides JACK");
 
@@ -204,17 +169,17 @@ void PaAudioOutputJackTest::failsWithoutAnyDevice()
 
 void PaAudioOutputJackTest::failsToOpenAtForeignSampleRate()
 {
-    const QString server = startServer({QStringLiteral("--rate"), QStringLiteral("48000")});
-    QVERIFY(!server.isEmpty());
-    useServer(server);
+    auto server = std::make_unique<JackTestServer>(QStringList{"--rate", "48000"});
+    QVERIFY2(server->isRunning(), qPrintable(server->error()));
+    useServer(server->name());
     PaAudioOutput output;
     QSignalSpy selected(&output, &AudioOutput::selectedDeviceChanged);
     LogCapture log;
     const bool opened = output.init(256, 0, nullptr);
     const QList<QString> devices = output.devices();
     output.term();
-    useServer(server_);
-    stopServer(server);
+    useServer(server_->name());
+    server.reset();
     if (devices != QList<QString>{jackDevice})
         QSKIP("this machine has audio devices besides JACK");
 

@@ -124,11 +124,9 @@ void PdPlayerAudioTest::framesAreAlignedToPdBlocks_data()
 {
     QTest::addColumn<int>("requested");
     QTest::addColumn<int>("used");
-    QTest::newRow("256") << 256 << 256;
     QTest::newRow("64") << 64 << 64;
     QTest::newRow("100") << 100 << 128;
     QTest::newRow("1") << 1 << 64;
-    QTest::newRow("0") << 0 << 64;
     QTest::newRow("negative") << -512 << 64;
     QTest::newRow("huge") << 2147483647 << 2147483584;
 }

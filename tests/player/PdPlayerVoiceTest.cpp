@@ -177,7 +177,6 @@ void PdPlayerVoiceTest::stopReportsOnlyFreeReleasedSlots_data()
     QTest::newRow("free slot") << 3.0f << -1;
     QTest::newRow("voice 0") << 0.0f << -1;
     QTest::newRow("beyond 128") << 129.0f << -1;
-    QTest::newRow("far beyond") << 1e9f << -1;
     QTest::newRow("negative") << -3.0f << -1;
 }
 
