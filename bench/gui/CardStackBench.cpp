@@ -17,6 +17,7 @@
 // wall-clock and processor time. Runs on the offscreen platform in a
 // temporary data folder, so it needs no display and touches no user data.
 
+#include "BenchTiming.h"
 #include "CardStackWidget.h"
 #include "CardWidget.h"
 #include "Lattice.h"
@@ -42,42 +43,10 @@ constexpr int cardCount = 64;
 constexpr double addBudgetMs = 2.0;
 constexpr double repositionBudgetMs = 8.0;
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
-}
-
-// Wall-clock time is what the player sees; processor time stays meaningful
-// on a machine shared with other work.
-struct Samples
-{
-    std::vector<double> wallMs;
-    std::vector<double> processorMs;
-
-    void time(const std::function<void()>& work)
-    {
-        const auto wall = std::chrono::steady_clock::now();
-        const std::clock_t processor = std::clock();
-        work();
-        processorMs.push_back(1000.0 * double(std::clock() - processor) / CLOCKS_PER_SEC);
-        wallMs.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall)
-                .count());
-    }
-
-    void dropWarmUp()
-    {
-        wallMs.erase(wallMs.begin(), wallMs.begin() + warmUpRuns);
-        processorMs.erase(processorMs.begin(), processorMs.begin() + warmUpRuns);
-    }
-};
-
 // A budget of 0 marks a row given for scale only.
-void printRow(const char* name, Samples samples, double budget)
+void printRow(const char* name, TimedSamples samples, double budget)
 {
-    samples.dropWarmUp();
+    samples.dropFirst(warmUpRuns);
     const double wall = median(samples.wallMs);
     const double processor = median(samples.processorMs);
     std::printf("  %-40s %8.3f ms %8.3f ms", name, wall, processor);
@@ -108,8 +77,8 @@ std::vector<LatticeBallWidget*> ballsToShow(const LatticeView& view)
 
 void benchAdding(CardStackWidget& stack, const std::vector<LatticeBallWidget*>& balls, int runs)
 {
-    Samples adding;
-    Samples addingPainted;
+    TimedSamples adding;
+    TimedSamples addingPainted;
     for (int run = 0; run < runs + warmUpRuns; ++run) {
         LatticeBallWidget* ball = balls[std::size_t(run) % balls.size()];
         adding.time([&] { stack.addCard(ball); });
@@ -127,10 +96,10 @@ void benchAdding(CardStackWidget& stack, const std::vector<LatticeBallWidget*>& 
 }
 
 // Alternates the view between two sizes, as a window resize does.
-Samples timeResizes(LatticeView& view, int runs, bool untilPainted)
+TimedSamples timeResizes(LatticeView& view, int runs, bool untilPainted)
 {
     const QSize sizes[] = {view.size(), view.size() - QSize(40, 60)};
-    Samples resizes;
+    TimedSamples resizes;
     for (int run = 0; run < runs + warmUpRuns; ++run) {
         resizes.time([&] {
             view.resize(sizes[(run + 1) % 2]);
@@ -146,7 +115,7 @@ void benchResizing(LatticeLayer& layer, const std::vector<LatticeBallWidget*>& b
 {
     LatticeView& view = *layer.view();
     // The scene's own repaint, for comparison: the cards' share is the rest.
-    const Samples withoutCards = timeResizes(view, runs, true);
+    const TimedSamples withoutCards = timeResizes(view, runs, true);
 
     CardStackWidget& stack = *layer.cardStack();
     for (LatticeBallWidget* ball : balls)
@@ -155,7 +124,7 @@ void benchResizing(LatticeLayer& layer, const std::vector<LatticeBallWidget*>& b
     std::printf("  (%d cards shown)\n", stack.cardCount());
 
     // The view resized behind the stack's back, so that every card moves.
-    Samples positions;
+    TimedSamples positions;
     const QSize sizes[] = {view.size(), view.size() - QSize(40, 60)};
     for (int run = 0; run < runs + warmUpRuns; ++run) {
         {

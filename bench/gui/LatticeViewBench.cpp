@@ -16,6 +16,7 @@
 // wall-clock and processor time. Runs on the offscreen platform in a
 // temporary data folder, so it needs no display and touches no user data.
 
+#include "BenchTiming.h"
 #include "CardStackWidget.h"
 #include "Lattice.h"
 #include "LatticeBall.h"
@@ -45,39 +46,7 @@ constexpr double builtInBudgetMs = 20.0;
 constexpr double generatedBudgetMs = 300.0;
 constexpr double transposeBudgetMs = 16.0;
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
-}
-
-// Wall-clock time is what the player waits; processor time is what the view
-// costs, and stays meaningful on a machine shared with other work.
-struct Samples
-{
-    std::vector<double> wallMs;
-    std::vector<double> processorMs;
-
-    void dropFirst(int count)
-    {
-        wallMs.erase(wallMs.begin(), wallMs.begin() + count);
-        processorMs.erase(processorMs.begin(), processorMs.begin() + count);
-    }
-
-    void time(const std::function<void()>& work)
-    {
-        const auto wall = std::chrono::steady_clock::now();
-        const std::clock_t processor = std::clock();
-        work();
-        processorMs.push_back(1000.0 * double(std::clock() - processor) / CLOCKS_PER_SEC);
-        wallMs.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall)
-                .count());
-    }
-};
-
-void printRow(const char* name, const Samples& samples, double budget)
+void printRow(const char* name, const TimedSamples& samples, double budget)
 {
     const double wall = median(samples.wallMs);
     const double processor = median(samples.processorMs);
@@ -169,8 +138,8 @@ void benchBuild(const char* name, Lattice& lattice, int runs, double budget)
         layer.resize(1000, 600);
         layer.show();
         settle();
-        Samples build;
-        Samples shown;
+        TimedSamples build;
+        TimedSamples shown;
         for (int run = -warmUpRuns; run < runs; ++run) {
             build.time([&] { layer.view()->buildScene(look); });
             shown.time(settle);
@@ -227,8 +196,8 @@ void benchTranspose(Lattice& lattice, int runs, int chordSize, bool withCards)
     settle();
 
     const LatticeRatio up(3, 2);
-    Samples transpose;
-    Samples signalled; // the part before the event loop runs
+    TimedSamples transpose;
+    TimedSamples signalled; // the part before the event loop runs
     int cardsReplaced = 0;
     const int measured = 4 * runs;
     for (int run = -warmUpRuns; run < measured; ++run) {
@@ -255,7 +224,7 @@ void benchTranspose(Lattice& lattice, int runs, int chordSize, bool withCards)
     std::printf("  %-34s %9.3f ms %9.3f ms   of which index, ball widgets and cards\n", "",
                 median(signalled.wallMs), median(signalled.processorMs));
     if (!withCards) {
-        Samples full;
+        TimedSamples full;
         for (int run = 0; run < runs; ++run)
             full.time([&] { view->viewport()->repaint(); });
         std::printf("  %-34s %9.3f ms %9.3f ms   (for reference: repainting the whole view)\n", "",

@@ -9,6 +9,7 @@
 //
 // Medians over N runs (default 301) after a few unmeasured warm-up runs.
 
+#include "BenchTiming.h"
 #include "Lattice.h"
 #include "LatticeBall.h"
 
@@ -115,13 +116,6 @@ int countBalls(const LatticeBall* ball)
     for (const LatticeBall* child : ball->children())
         count += countBalls(child);
     return count;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
 }
 
 // Wall-clock time is what the player feels; processor time is what the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BenchTiming.h"
 #include "LatticePath.h"
 #include "PdPlayer.h"
 
@@ -25,15 +26,6 @@ inline double nowUs()
 {
     using namespace std::chrono;
     return duration<double, std::micro>(steady_clock::now().time_since_epoch()).count();
-}
-
-inline double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
 // Benchmarks measure the engine, not the terminal: only critical records

@@ -11,6 +11,7 @@
 // Prints every run and the medians. Exit status 0 when the median start-up
 // without the audio device is at most 400 ms, 1 when not, 2 when it cannot run.
 
+#include "BenchTiming.h"
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -99,13 +100,6 @@ bool runOnce(const QString& program, const QProcessEnvironment& environment, Run
         if (at.contains(mark))
             run.sinceMain.insert(mark, ms(at.value(mark) - at.value("main")));
     return true;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 // without ("bare"), so that the handler's share shows. Medians over N runs
 // (default 5) of each.
 
+#include "BenchTiming.h"
 #include "LatticeEvent.h"
 #include "Settings.h"
 #include "UdpListener.h"
@@ -146,12 +147,6 @@ Run sendAndCount(QUdpSocket& sender, quint16 port, EventCounter& counter, int co
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     const int handled = counter.events - before;
     return {double(handled) / seconds, count - handled};
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 bool writeMap()
