@@ -55,6 +55,7 @@ class EndToEndTest : public QObject
 private slots:
     void initTestCase();
     void playsWandTagsAndKeepsChangesWhenClosed();
+    void keepsWandChangesOnSigterm();
     void secondInstanceKeepsScreenWithoutController();
 
 private:
@@ -163,6 +164,30 @@ void EndToEndTest::playsWandTagsAndKeepsChangesWhenClosed()
         QVERIFY2(pair.match(value).hasMatch() && value != QLatin1String("-1,-1"),
                  qPrintable(value));
     }
+    QCOMPARE(options, expectedOptions(port, 0.5));
+}
+
+// SIGTERM ends the program as orderly as closing its window: status 0, and
+// options.json holds what the wand changed.
+void EndToEndTest::keepsWandChangesOnSigterm()
+{
+    const int port = ProgramRun::freeUdpPort();
+    const std::unique_ptr<ProgramRun> run = program(port);
+    run->start();
+    QVERIFY2(run->waitForEventLoop(), run->standardError().constData());
+
+    QCOMPARE(ProgramRun::wand(volumeTag, port), QByteArray());
+    QCOMPARE(ProgramRun::wand(rootTag, port), QByteArray());
+    // Hearing the root proves the volume, sent before it, has been played.
+    const Levels levels = record();
+    QVERIFY2(levels.at440 > 0.5 * levels.loudest(), qPrintable(levels.text()));
+
+    QVERIFY(run->sendSignal(SIGTERM));
+    QVERIFY(run->waitForExit());
+    QCOMPARE(run->exitStatus(), 0);
+    QJsonObject options = run->options();
+    options.remove(QStringLiteral("windowSize"));
+    options.remove(QStringLiteral("windowPos"));
     QCOMPARE(options, expectedOptions(port, 0.5));
 }
 
