@@ -13,7 +13,7 @@ if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
 
 packages=(
   build-essential cmake pkg-config dpkg-dev
-  qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
+  qtbase5-dev qtbase5-dev-tools libqt5svg5-dev fonts-dejavu-core
   libboost-dev portaudio19-dev
   # test and demonstration harness
   xvfb xdotool x11-utils openbox imagemagick jackd2 sox puredata-core
