@@ -72,12 +72,9 @@ private:
 
 void EndToEndTest::initTestCase()
 {
-    const QString reason = ProgramWindow::unavailableReason();
+    const QString reason = ProgramWindow::unavailableReason({"jack_rec", "sox"});
     if (!reason.isEmpty())
         QSKIP(qPrintable(reason));
-    for (const char* name : {"jack_rec", "sox"})
-        if (QStandardPaths::findExecutable(QLatin1String(name)).isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(name))));
     jack = std::make_unique<JackTestServer>();
     if (!jack->isRunning())
         QSKIP(qPrintable(jack->error()));

@@ -100,7 +100,7 @@ ProgramWindow::ProgramWindow(ProgramRun& run) : run_(run)
     run.environment().insert(QStringLiteral("LATTICE_DUMP_BALLS"), QStringLiteral("1"));
 }
 
-QString ProgramWindow::unavailableReason()
+QString ProgramWindow::unavailableReason(const QStringList& tools)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         return QStringLiteral("needs an X display; run through scripts/xvfb-test-display.sh");
@@ -108,6 +108,9 @@ QString ProgramWindow::unavailableReason()
         return QStringLiteral("xdotool is not installed");
     if (!QFileInfo::exists(QStringLiteral(LATTICE_WINDOW_PROBE_DIR "/generic")))
         return QStringLiteral("the window probe is not built");
+    for (const QString& tool : tools)
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            return QStringLiteral("%1 is not installed").arg(tool);
     return QString();
 }
 

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <vector>
 
@@ -52,7 +53,9 @@ public:
 
     // Why window tests cannot run here (no probe built, no xdotool); empty
     // when they can.
-    static QString unavailableReason();
+    // Why the window cannot be driven here (no display, no xdotool, no
+    // probe, or one of `tools` missing); empty when it can.
+    static QString unavailableReason(const QStringList& tools = {});
 
     WindowReport report();
     // Waits, bounded, for a report in which done holds; false on timeout or
