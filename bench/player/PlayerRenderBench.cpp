@@ -2,7 +2,10 @@
 // every audio callback takes, per 256-frame block (5.805 ms at 44.1 kHz).
 // For every voice and 0, 16, 64 and 128 sounding notes it prints the median
 // and the worst block, as microseconds and as a share of the budget, and
-// the block in which 128 notes start at once.
+// the block in which 128 notes start at once: on a patch just opened
+// ("start"), and on one that has played 128 other notes and then idled for
+// two seconds ("restart"), when the voices' objects have left the caches.
+// An argument limits the run to the voices whose file name contains it.
 //
 // Targets: idle <= 0.5 %, 128 Sine <= 4 %, 128 of any other voice <= 15 %,
 // the block that starts 128 notes <= 30 %.
@@ -20,7 +23,10 @@ namespace {
 
 constexpr int measuredBlocks = 1000;
 constexpr int warmupBlocks = 50;
-constexpr int startRepeats = 5;
+constexpr int startRepeats = 9;
+constexpr int restartRepeats = 6;
+// Two seconds of blocks: long enough for every release to end.
+constexpr int idleBlocks = 2 * sampleRate / blockFrames;
 
 // A player with its runtime folder. The patch is closed before the player
 // goes: libpd outlives players, and an open patch would go on computing.
@@ -55,10 +61,12 @@ std::unique_ptr<Player> openVoice(const QString& voice)
     return result;
 }
 
-void queueNotes(PdPlayer& player, int count)
+// Toggles `count` notes; `offset` picks another set of paths.
+void queueNotes(PdPlayer& player, int count, int offset = 0)
 {
-    for (const LatticePath& path : distinctPaths(count)) {
-        const LatticeNoteEvent event(path);
+    const QList<LatticePath> paths = distinctPaths(offset + count);
+    for (int i = offset; i < paths.size(); ++i) {
+        const LatticeNoteEvent event(paths[i]);
         player.queueEventGui(&event);
     }
 }
@@ -75,13 +83,25 @@ double percent(double microseconds)
     return 100.0 * microseconds / blockBudgetUs;
 }
 
+void printStart(const QString& name, const char* what, const std::vector<double>& starts,
+                const std::vector<double>& events)
+{
+    const double worst = *std::max_element(starts.begin(), starts.end());
+    std::printf("%-14s %7s %11.1f %8.2f%% %12.1f %8.2f%%   (block starting 128 notes, %zu runs; "
+                "events %.0f us)\n",
+                qPrintable(name), what, median(starts), percent(median(starts)), worst,
+                percent(worst), starts.size(), median(events));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     quietLogging();
-    const QStringList voices = shippedVoices();
+    QStringList voices = shippedVoices();
+    if (argc > 1)
+        voices = voices.filter(QString::fromLocal8Bit(argv[1]));
     if (voices.isEmpty()) {
         std::fprintf(stderr, "no voice patches in %s\n", qPrintable(patchesFolder()));
         return 1;
@@ -120,11 +140,30 @@ int main(int argc, char** argv)
             events.push_back(nowUs() - start);
             starts.push_back(events.back() + timeBlock(player->player, buffer));
         }
-        const double worstStart = *std::max_element(starts.begin(), starts.end());
-        std::printf("%-14s %6s %12.1f %8.2f%% %12.1f %8.2f%%   (block starting 128 notes; "
-                    "events %.0f us)\n",
-                    qPrintable(name), "start", median(starts), percent(median(starts)), worstStart,
-                    percent(worstStart), median(events));
+        printStart(name, "start", starts, events);
+        // The same on a patch that has played: 128 notes held, released,
+        // two seconds of silence, then 128 other notes at once.
+        starts.clear();
+        events.clear();
+        auto player = openVoice(voice);
+        for (int repeat = 0; repeat <= restartRepeats; ++repeat) {
+            const int offset = (repeat % 2) * PdPlayer::voiceCount;
+            queueNotes(player->player, PdPlayer::voiceCount, offset);
+            const double start = nowUs();
+            player->player.processCommandBuffers();
+            const double eventTime = nowUs() - start;
+            const double blockTime = eventTime + timeBlock(player->player, buffer);
+            if (repeat > 0) { // the first chord is the one above
+                events.push_back(eventTime);
+                starts.push_back(blockTime);
+            }
+            for (int i = 0; i < warmupBlocks; ++i)
+                timeBlock(player->player, buffer);
+            queueNotes(player->player, PdPlayer::voiceCount, offset);
+            for (int i = 0; i < idleBlocks; ++i)
+                timeBlock(player->player, buffer);
+        }
+        printStart(name, "restart", starts, events);
         std::fflush(stdout);
     }
     return 0;
