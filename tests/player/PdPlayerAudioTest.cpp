@@ -28,8 +28,11 @@ private slots:
     void framesAreAlignedToPdBlocks();
     void shippedVoicesOpenAndStayBelowFullScale_data();
     void shippedVoicesOpenAndStayBelowFullScale();
+    void everyMacroAudiblyChangesTheVoice_data() { shippedVoicesOpenAndStayBelowFullScale_data(); }
+    void everyMacroAudiblyChangesTheVoice();
 
 private:
+    std::vector<double> noteFeatures(const QList<float>& macros);
     void queue(int type, float value);
     void toggle(const QString& path);
     std::vector<float> leftChannel(int frames);
@@ -186,6 +189,80 @@ void PdPlayerAudioTest::shippedVoicesOpenAndStayBelowFullScale()
             busy += player->voiceSlot(i).isFree() ? 0 : 1;
     }
     QCOMPARE(busy, 0);
+}
+
+// Levels in dB of one note at 220 Hz held for 0.6 s and released: its level
+// over time in tenths of a second, and the partials (and vibrato sidebands)
+// of the held part. What a listener would hear change when a macro moves.
+std::vector<double> PdPlayerAudioTest::noteFeatures(const QList<float>& macros)
+{
+    for (int i = 0; i < macros.size(); ++i)
+        queue(LatticeEvent::Macro1 + i, macros[i]);
+    queue(LatticeEvent::BaseFrequencySet, 220.0f);
+    toggle(QStringLiteral("/"));
+    std::vector<float> note = leftChannel(sampleRate * 6 / 10);
+    toggle(QStringLiteral("/"));
+    const std::vector<float> tail = leftChannel(sampleRate * 6 / 10);
+    note.insert(note.end(), tail.begin(), tail.end());
+    const auto dB = [](double level) { return 20.0 * std::log10(std::max(level, 1e-5)); };
+
+    std::vector<double> features;
+    const std::size_t window = sampleRate / 10;
+    for (std::size_t start = 0; start + window <= note.size(); start += window) {
+        double energy = 0.0;
+        for (std::size_t i = start; i < start + window; ++i)
+            energy += double(note[i]) * double(note[i]);
+        features.push_back(dB(std::sqrt(energy / double(window))));
+    }
+    const std::vector<float> held(note.begin() + sampleRate / 10,
+                                  note.begin() + sampleRate * 6 / 10);
+    const double scale = 2.0 / double(held.size());
+    for (double multiple : {0.5, 1.0, 1.5, 2.0, 3.0, 4.0, 5.0, 6.0, 8.0})
+        for (double offset : {-6.0, 0.0, 6.0})
+            features.push_back(
+                dB(scale * ToneAnalysis::magnitudeAt(held, 220.0 * multiple + offset, sampleRate)));
+
+    // Let the release end so the next note starts from silence.
+    for (int second = 0; second < 5 && !player->voiceSlot(0).isFree(); ++second)
+        renderFrames(*player, sampleRate);
+    return features;
+}
+
+void PdPlayerAudioTest::everyMacroAudiblyChangesTheVoice()
+{
+    QFETCH(QString, voice);
+    QVERIFY2(!voice.isEmpty(), "no voice patches beside the executable");
+    QVERIFY(patch->useShipped(voice));
+    QStringList names;
+    QList<float> defaults;
+    connect(player.get(), &PdPlayer::macroNamesReceived,
+            [&names](const QStringList& values) { names = values; });
+    connect(player.get(), &PdPlayer::macroDefaultsReceived,
+            [&defaults](const QList<float>& values) { defaults = values; });
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    QCOMPARE(defaults.size(), names.size());
+    QList<float> settings;
+    for (float value : defaults)
+        settings.append(value < 0.0f ? 0.5f : value);
+
+    // Each macro from one end of its range to the other, the rest at their
+    // defaults, must move some level by 3 dB or more.
+    for (int macro = 0; macro < names.size(); ++macro) {
+        QList<float> low = settings, high = settings;
+        low[macro] = 0.0f;
+        high[macro] = 1.0f;
+        const std::vector<double> a = noteFeatures(low);
+        const std::vector<double> b = noteFeatures(high);
+        double largest = 0.0;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            largest = std::max(largest, std::fabs(a[i] - b[i]));
+        QVERIFY2(largest >= 3.0, qPrintable(QStringLiteral("%1: macro %2 (%3) moves no level by "
+                                                           "more than %4 dB")
+                                                .arg(QFileInfo(voice).fileName())
+                                                .arg(macro + 1)
+                                                .arg(names[macro])
+                                                .arg(largest, 0, 'f', 2)));
+    }
 }
 
 QTEST_GUILESS_MAIN(PdPlayerAudioTest)
