@@ -193,6 +193,9 @@ bool report(const PaAudioOutput::CallbackStatistics& statistics, int seconds, co
                 underflowsMet ? "met" : "MISSED");
     std::printf("longest callback: %.3f ms = %.1f %% of %.3f ms (target < 50 %%) %s\n", longestMs,
                 100.0 * longestMs / budgetMs, budgetMs, longestMet ? "met" : "MISSED");
+    const double longestCpuMs = double(statistics.longestCpuNanoseconds) / 1e6;
+    std::printf("most processor time in one callback: %.3f ms = %.1f %% of the budget\n",
+                longestCpuMs, 100.0 * longestCpuMs / budgetMs);
     if (statistics.callbackCount > 0)
         std::printf("mean callback: %.3f ms = %.1f %% of the budget\n",
                     double(statistics.totalNanoseconds) / 1e6 / double(statistics.callbackCount),

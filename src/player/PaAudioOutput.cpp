@@ -5,6 +5,9 @@
 #include <QDebug>
 #include <chrono>
 #include <cstring>
+#if defined(Q_OS_UNIX)
+#include <time.h>
+#endif
 
 // The ASIO host API exists only in Windows builds of PortAudio.
 #if __has_include(<pa_asio.h>)
@@ -17,6 +20,18 @@ namespace {
 void logPaError(const char* function, PaError error)
 {
     qCritical() << function << " returned err: " << error << Pa_GetErrorText(error);
+}
+
+// Processor time of the calling thread; 0 where the system cannot tell.
+// No lock and no allocation: it runs in the audio callback.
+std::int64_t threadCpuNanoseconds()
+{
+#if defined(Q_OS_UNIX) && defined(CLOCK_THREAD_CPUTIME_ID)
+    timespec now{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) == 0)
+        return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+#endif
+    return 0;
 }
 
 } // namespace
@@ -253,6 +268,7 @@ int PaAudioOutput::audioCallback(const void* /*input*/, void* output, unsigned l
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
+    const std::int64_t cpuStart = threadCpuNanoseconds();
     auto* self = static_cast<PaAudioOutput*>(userData);
     const int frames = static_cast<int>(frameCount);
     auto* samples = static_cast<float*>(output);
@@ -261,12 +277,12 @@ int PaAudioOutput::audioCallback(const void* /*input*/, void* output, unsigned l
     else
         std::memset(samples, 0, sizeof(float) * channelCount * frameCount);
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start);
-    self->recordCallback(elapsed.count(), frames, statusFlags);
+    self->recordCallback(elapsed.count(), threadCpuNanoseconds() - cpuStart, frames, statusFlags);
     return paContinue;
 }
 
-void PaAudioOutput::recordCallback(std::int64_t nanoseconds, int frames,
-                                   PaStreamCallbackFlags statusFlags)
+void PaAudioOutput::recordCallback(std::int64_t nanoseconds, std::int64_t cpuNanoseconds,
+                                   int frames, PaStreamCallbackFlags statusFlags)
 {
     callbackCount_.fetch_add(1, std::memory_order_relaxed);
     totalNanoseconds_.fetch_add(nanoseconds, std::memory_order_relaxed);
@@ -276,6 +292,11 @@ void PaAudioOutput::recordCallback(std::int64_t nanoseconds, int frames,
     std::int64_t longest = longestNanoseconds_.load(std::memory_order_relaxed);
     while (nanoseconds > longest && !longestNanoseconds_.compare_exchange_weak(
                                         longest, nanoseconds, std::memory_order_relaxed))
+        ;
+    std::int64_t longestCpu = longestCpuNanoseconds_.load(std::memory_order_relaxed);
+    while (cpuNanoseconds > longestCpu &&
+           !longestCpuNanoseconds_.compare_exchange_weak(longestCpu, cpuNanoseconds,
+                                                         std::memory_order_relaxed))
         ;
 
     const std::int64_t budget = std::int64_t{frames} * 1'000'000'000 / sampleRate;
@@ -292,6 +313,7 @@ PaAudioOutput::CallbackStatistics PaAudioOutput::callbackStatistics() const
     statistics.callbackCount = callbackCount_.load(std::memory_order_relaxed);
     statistics.underflowCount = underflowCount_.load(std::memory_order_relaxed);
     statistics.longestNanoseconds = longestNanoseconds_.load(std::memory_order_relaxed);
+    statistics.longestCpuNanoseconds = longestCpuNanoseconds_.load(std::memory_order_relaxed);
     statistics.totalNanoseconds = totalNanoseconds_.load(std::memory_order_relaxed);
     for (std::size_t bucket = 0; bucket < histogram_.size(); ++bucket)
         statistics.histogram[bucket] = histogram_[bucket].load(std::memory_order_relaxed);
@@ -303,6 +325,7 @@ void PaAudioOutput::resetCallbackStatistics()
     callbackCount_.store(0, std::memory_order_relaxed);
     underflowCount_.store(0, std::memory_order_relaxed);
     longestNanoseconds_.store(0, std::memory_order_relaxed);
+    longestCpuNanoseconds_.store(0, std::memory_order_relaxed);
     totalNanoseconds_.store(0, std::memory_order_relaxed);
     for (std::atomic<std::int64_t>& bucket : histogram_)
         bucket.store(0, std::memory_order_relaxed);

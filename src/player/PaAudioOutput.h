@@ -43,6 +43,9 @@ public:
         // host API reports underflows; the durations tell the rest.
         std::int64_t underflowCount = 0;
         std::int64_t longestNanoseconds = 0;
+        // The most processor time one callback took. Far below the longest
+        // duration, it says the thread waited (preempted), not worked.
+        std::int64_t longestCpuNanoseconds = 0;
         std::int64_t totalNanoseconds = 0;
         std::array<std::int64_t, histogramBucketCount> histogram{};
     };
@@ -102,7 +105,8 @@ private:
                              const PaStreamCallbackTimeInfo* timeInfo,
                              PaStreamCallbackFlags statusFlags, void* userData);
     // Audio thread.
-    void recordCallback(std::int64_t nanoseconds, int frames, PaStreamCallbackFlags statusFlags);
+    void recordCallback(std::int64_t nanoseconds, std::int64_t cpuNanoseconds, int frames,
+                        PaStreamCallbackFlags statusFlags);
     // The list position of a PortAudio index, or 0 when it is not listed.
     int listPosition(PaDeviceIndex device) const;
     bool openStream(int index, PaDeviceIndex device);
@@ -116,6 +120,7 @@ private:
     std::atomic<std::int64_t> callbackCount_{0};
     std::atomic<std::int64_t> underflowCount_{0};
     std::atomic<std::int64_t> longestNanoseconds_{0};
+    std::atomic<std::int64_t> longestCpuNanoseconds_{0};
     std::atomic<std::int64_t> totalNanoseconds_{0};
     std::array<std::atomic<std::int64_t>, histogramBucketCount> histogram_{};
     static_assert(std::atomic<std::int64_t>::is_always_lock_free,
