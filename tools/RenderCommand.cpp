@@ -215,7 +215,8 @@ int render(const RenderOptions& options)
         player.processBlock(block.data(), blockFrames, false);
         wav.write(block.data(), int(std::min<qint64>(blockFrames, totalFrames - done)));
     }
-    player.term();
+    // The patch stays open: the tool ends here, and taking 128 voices apart
+    // object by object would cost as much as rendering a second of sound.
     if (!wav.close()) {
         std::fprintf(stderr, "lattice-tool: render: writing \"%s\" failed: %s\n",
                      qPrintable(options.out), qPrintable(wav.errorString()));
