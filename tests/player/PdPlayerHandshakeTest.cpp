@@ -112,11 +112,12 @@ void PdPlayerHandshakeTest::loadsThroughARunningStream()
     QVERIFY(output->waitForBlocks(40));
     log.clear();
     QVERIFY(player->loadPatch(patch->mainPatch()));
-    QVERIFY(inOrder(log.texts(QtDebugMsg),
-                    {"PdPlayer::loadPatch A", "GUI sleep before unload patch",
-                     "GUI waiting for audio thread to unload patch", "GUI sleep after unload patch",
-                     "GUI woke up after unloading patch", "GUI waiting for audio thread to load patch",
-                     "GUI woke up after loading patch"}));
+    QVERIFY(
+        inOrder(log.texts(QtDebugMsg),
+                {"PdPlayer::loadPatch A", "GUI sleep before unload patch",
+                 "GUI waiting for audio thread to unload patch", "GUI sleep after unload patch",
+                 "GUI woke up after unloading patch", "GUI waiting for audio thread to load patch",
+                 "GUI woke up after loading patch"}));
     QCOMPARE(log.count(QtWarningMsg, "Closing PD patch..."), 1);
     QCOMPARE(log.texts(QtWarningMsg).filter("Opening PD patch: ").size(), 1);
     QCOMPARE(output->muteCalls(), 1);
