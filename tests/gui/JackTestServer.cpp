@@ -1,19 +1,18 @@
 #include "JackTestServer.h"
 
+#include "ToneAnalysis.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <cstring>
 
-namespace {
-
-QString serverScript()
+static QString serverScript()
 {
     return qEnvironmentVariable("LATTICE_SOURCE_DIR") +
            QStringLiteral("/scripts/jack-test-server.sh");
 }
-
-} // namespace
 
 JackTestServer::JackTestServer(const QStringList& options)
 {
@@ -31,8 +30,7 @@ JackTestServer::JackTestServer(const QStringList& options)
                  QString::fromLocal8Bit(script.readAllStandardError());
         return;
     }
-    const QStringList lines = QString::fromUtf8(script.readAllStandardOutput()).split('\n');
-    for (const QString& line : lines)
+    for (const QString& line : QString::fromUtf8(script.readAllStandardOutput()).split('\n'))
         if (line.startsWith(QLatin1String("JACK_DEFAULT_SERVER=")))
             name_ = line.section('=', 1);
     if (name_.isEmpty())
@@ -41,9 +39,8 @@ JackTestServer::JackTestServer(const QStringList& options)
 
 JackTestServer::~JackTestServer()
 {
-    if (!isRunning())
-        return;
-    QProcess::execute(QStringLiteral("bash"), {serverScript(), QStringLiteral("stop"), name_});
+    if (isRunning())
+        QProcess::execute(QStringLiteral("bash"), {serverScript(), QStringLiteral("stop"), name_});
 }
 
 void JackTestServer::addTo(QProcessEnvironment& environment) const
@@ -52,20 +49,38 @@ void JackTestServer::addTo(QProcessEnvironment& environment) const
     environment.insert(QStringLiteral("JACK_NO_START_SERVER"), QStringLiteral("1"));
 }
 
-std::vector<float> JackTestServer::record(const QString& port, const QString& take) const
+std::vector<double> JackTestServer::levels(const std::vector<double>& frequencies,
+                                           const QString& port) const
 {
+    QTemporaryDir folder;
+    const QString take = folder.filePath(QStringLiteral("take.wav"));
     QProcess recorder;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     addTo(environment);
     recorder.setProcessEnvironment(environment);
     recorder.start(QStringLiteral("jack_rec"), {"-f", take, "-d", "1", port});
-    if (!recorder.waitForFinished(10000) || recorder.exitCode() != 0)
-        return {};
     QProcess sox;
-    sox.start(QStringLiteral("sox"), {take, "-t", "f32", "-", "remix", "1", "trim", "0.5"});
-    sox.waitForFinished(10000);
+    if (recorder.waitForFinished(10000) && recorder.exitCode() == 0)
+        sox.start(QStringLiteral("sox"),
+                  {take, "-t", "f32", "-r", "44100", "-", "remix", "1", "trim", "0.5"});
+    if (!sox.waitForFinished(10000) || sox.exitCode() != 0)
+        qWarning("recording %s failed: %s%s", qPrintable(port),
+                 recorder.readAllStandardError().constData(),
+                 sox.readAllStandardError().constData());
     const QByteArray bytes = sox.readAllStandardOutput();
     std::vector<float> samples(std::size_t(bytes.size()) / sizeof(float));
     std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
-    return samples;
+    std::vector<double> result;
+    for (double frequency : frequencies)
+        result.push_back(samples.empty() ? 0.0
+                                         : ToneAnalysis::magnitudeAt(samples, frequency, 44100));
+    return result;
+}
+
+QByteArray JackTestServer::describe(const std::vector<double>& levels)
+{
+    QByteArray text = "levels";
+    for (double level : levels)
+        text += ' ' + QByteArray::number(level);
+    return text;
 }

@@ -6,16 +6,12 @@
 #include <vector>
 
 // A private JACK server on the dummy backend for one test executable, run by
-// scripts/jack-test-server.sh: a real, timer-paced audio device for programs
-// started by the test. The script also stops the server should the test
-// process die without stopping it.
-//
-// Test thread only.
+// scripts/jack-test-server.sh, which also stops it should the test process
+// die first. Test thread only.
 class JackTestServer
 {
 public:
-    // Starts the server with the script's options (such as --rate 48000) and
-    // waits, bounded, until it answers.
+    // Starts with the script's options (such as --rate 48000), bounded.
     explicit JackTestServer(const QStringList& options = {});
     ~JackTestServer();
     JackTestServer(const JackTestServer&) = delete;
@@ -23,15 +19,16 @@ public:
 
     bool isRunning() const { return !name_.isEmpty(); }
     QString name() const { return name_; }
-    // Why the server did not start, for QSKIP or QFAIL.
-    QString error() const { return error_; }
-    // Points PortAudio's JACK host API at this server and keeps JACK from
-    // starting a server of its own.
+    QString error() const { return error_; } // why it did not start
+    // Points PortAudio's JACK host API at this server, and only this one.
     void addTo(QProcessEnvironment& environment) const;
-    // One second of a JACK port recorded into take (jack_rec), its first
-    // channel as floats from half a second on, when attacks have settled;
-    // empty when the recording failed.
-    std::vector<float> record(const QString& port, const QString& take) const;
+    // The magnitudes of frequencies in one second recorded from port's
+    // first channel from half a second on, when attacks have settled; zeros
+    // (and a warning why) when the recording failed.
+    std::vector<double> levels(const std::vector<double>& frequencies,
+                               const QString& port = QStringLiteral("PortAudio:out_0")) const;
+    // levels as text for a failure message.
+    static QByteArray describe(const std::vector<double>& levels);
 
 private:
     QString name_;

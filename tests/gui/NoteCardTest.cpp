@@ -1,7 +1,6 @@
 // The note cards: what a card writes for a ball and where on the staff, and
-// how the stack places cards beside a real lattice layer. The test glyphs are
-// black rectangles whose viewBox width is their glyph index + 1, so that a
-// test can tell which glyph a widget shows, and in which colour.
+// how the stack places cards beside a lattice layer. The test glyphs are
+// black rectangles whose viewBox width is their glyph index + 1.
 
 #include "CardConnectorOverlay.h"
 #include "CardStackWidget.h"
@@ -75,11 +74,6 @@ QString cardText(const CardWidget* card)
     return texts.join(QLatin1Char(' '));
 }
 
-QColor centreColour(const QImage& image, const QWidget* widget)
-{
-    return image.pixelColor(widget->geometry().center());
-}
-
 } // namespace
 
 class NoteCardTest : public QObject
@@ -87,234 +81,203 @@ class NoteCardTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void writesTheNoteOnTheStaff_data();
-    void writesTheNoteOnTheStaff();
-    void roundsCentsHalvesUp_data();
-    void roundsCentsHalvesUp();
-    void recolorsOnlyBlackFillsAndStrokes_data();
-    void recolorsOnlyBlackFillsAndStrokes();
-    void reportsAMissingGlyphOnceAndLeavesItEmpty();
-    void keepsCardsInsideTheViewAndFollowsResizes();
+    void initTestCase()
+    {
+        app->lattice().setDefaults();
+        writeGlyphs(scratch.filePath("glyphs"));
+    }
+
+    void init()
+    {
+        app->setResourceDirectory(scratch.filePath("glyphs"));
+        stack = std::make_unique<CardStackWidget>();
+        stack->loadGlyphs();
+        stack->show();
+    }
+
+    void cleanup()
+    {
+        stack.reset();
+        app->lattice().onTransposed(LatticeRatio(1), 0);
+    }
+
+    void writesTheNoteOnTheStaff_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("staff"); // clef and staff position
+        QTest::addColumn<QString>("shift"); // octave shift label, over or under the clef
+        QTest::addColumn<int>("ledger");    // staff position of the ledger line drawn, 0 for none
+        const auto row = [](const char* name, const char* path, const char* text, const char* staff,
+                            const char* shift, int ledger) {
+            QTest::newRow(name) << path << text << staff << shift << ledger;
+        };
+        row("A4", "/", "A4 +0 1/1 440.000 Hz", "treble 2.5", "", 0);
+        row("A3 on the top line", "/-2", "A3 +0 1/2 220.000 Hz", "bass 0", "", 0);
+        row("A5 over a ledger line", "/2", "A5 +0 2/1 880.000 Hz", "treble -1", "", -1);
+        row("C4 on a ledger line", "/-2/3/-5", "C4 +16 3/5 264.000 Hz", "treble 5", "", 5);
+        row("C6", "/2/3/-5", "C6 +16 12/5 1056.000 Hz", "treble 1.5", "8 over", 0);
+        row("C7", "/2/2/3/-5", "C7 +16 24/5 2112.000 Hz", "treble 1.5", "15 over", 0);
+        row("C2", "/-2/-2/-2/3/-5", "C2 +16 3/20 66.000 Hz", "bass 2.5", "8 under", 0);
+        row("C1", "/-2/-2/-2/-2/3/-5", "C1 +16 3/40 33.000 Hz", "bass 2.5", "15 under", 0);
+        row("double flat", "/-5/-5/-5", "Bbb3 +41 64/125 225.280 Hz", "bass -0.5", "", 0);
+        row("sharp", "/5", "C#5 -14 5/4 550.000 Hz", "treble 1.5", "", 0);
+        row("double sharp", "/5/5/5", "G##5 -41 125/64 859.375 Hz", "treble -0.5", "", 0);
+        row("respelled", "/11/11/11", "D6 -46 1331/512 1143.828 Hz enh", "treble 1", "8 over", 0);
+    }
+
+    void writesTheNoteOnTheStaff()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, text);
+        QFETCH(QString, staff);
+        QFETCH(QString, shift);
+        QFETCH(int, ledger);
+
+        CardWidget* card = showCard(path);
+        QCOMPARE(cardText(card), text);
+        QCOMPARE(shownGlyph(svg(card, 0)), staff.startsWith("treble") ? CardStackWidget::TrebleClef
+                                                                      : CardStackWidget::BassClef);
+        const float position = staff.section(QLatin1Char(' '), 1).toFloat();
+        QCOMPARE(card->staffPosition(), position);
+        const QWidget* head = svg(card, 1);
+        QVERIFY(qAbs(head->geometry().center().y() - (position + 2) * 10) <= 1);
+        // Sharp and exact cents over the staff, flat ones under it.
+        const QLabel* cents = label(card, "centsLabel");
+        QVERIFY(cents->text().startsWith('+') ? cents->geometry().bottom() < 20 : cents->y() > 60);
+        QCOMPARE(label(card, "octaveShiftLabel")->text(), shift.section(QLatin1Char(' '), 0, 0));
+        if (!shift.isEmpty())
+            QCOMPARE(label(card, "octaveShiftLabel")->y(), shift.endsWith("over") ? 8 : 52);
+
+        label(card, "centsLabel")->hide(); // its text may cross where a ledger line would be
+        const QImage image = card->grab().toImage();
+        for (const int line : {-1, 5})
+            QCOMPARE(image.pixelColor(head->x() - 2, (line + 2) * 10) == staffColor,
+                     line == ledger);
+
+        // Before the head the letter's accidental, coloured like the head (every
+        // accidental here comes from steps of 5).
+        const QSvgWidget* accidental = svg(card, 2);
+        QCOMPARE(accidental->isVisible(), svg(card, 3)->isVisible());
+        if (!accidental->isVisible())
+            return;
+        QCOMPARE(shownGlyph(accidental), shownGlyph(svg(card, 3)));
+        QVERIFY(accidental->geometry().right() < head->x());
+        const auto centre = [&image](const QWidget* w) {
+            return image.pixelColor(w->geometry().center());
+        };
+        QCOMPARE(centre(accidental), app->lattice().colorForPrime(5));
+        QCOMPARE(centre(head), app->lattice().colorForPrime(5));
+        QCOMPARE(centre(svg(card, 3)), QColor(Qt::black));
+    }
+
+    void roundsCentsHalvesUp()
+    {
+        QCOMPARE(CardWidget::centsText(-0.4f), "+0");
+        QCOMPARE(CardWidget::centsText(-0.5f), "+0");
+        QCOMPARE(CardWidget::centsText(-0.6f), "-1");
+        QCOMPARE(CardWidget::centsText(13.5f), "+14");
+    }
+
+    // Every exact black fill and stroke takes the colour of the highest prime of
+    // the ball's path and the transposition; nothing else changes.
+    void recolorsOnlyBlackFillsAndStrokes()
+    {
+        Lattice& lattice = app->lattice();
+        const auto recolored = [&lattice](const char* path, const QByteArray& svg) {
+            const LatticeBall ball(lattice, LatticePath(QLatin1String(path)), QColor(), nullptr);
+            return CardWidget::recolorSvg(svg, ball, lattice);
+        };
+        const QByteArray hex17 = lattice.colorForPrime(17).name().toLatin1();
+        QCOMPARE(recolored("/3/-17/5", "a;fill:#000000;stroke:#000000;b;fill:#000000;"),
+                 "a;fill:" + hex17 + ";stroke:" + hex17 + ";b;fill:" + hex17 + ';');
+        const QByteArray other("fill:#000001;fill: #000000;stroke:black");
+        QCOMPARE(recolored("/5", other), other);
+        lattice.onTransposed(*LatticePath(7).ratio(), 7);
+        QCOMPARE(recolored("/3", "fill:#000000"),
+                 "fill:" + lattice.colorForPrime(7).name().toLatin1());
+    }
+
+    // Both looks load the glyphs: one record names the missing file, and cards
+    // show nothing in its place.
+    void reportsAMissingGlyphOnceAndLeavesItEmpty()
+    {
+        writeGlyphs(scratch.filePath("no-sharp"), CardStackWidget::Sharp);
+        app->setResourceDirectory(scratch.filePath("no-sharp"));
+        LogCapture log;
+        CardStackWidget second;
+        stack->loadGlyphs();
+        second.loadGlyphs();
+        const CardWidget* card = showCard(QStringLiteral("/5"));
+
+        QCOMPARE(log.texts(QtCriticalMsg), QStringList{"Failed to load sharp.svg."});
+        QCOMPARE(log.records().size(), 1);
+        QVERIFY(second.glyph(CardStackWidget::Sharp).isEmpty());
+        QCOMPARE(shownGlyph(svg(card, 2)), -1);
+        QCOMPARE(shownGlyph(svg(card, 1)), CardStackWidget::Note);
+    }
+
+    // The topmost ball's card sits at the top of the view, the lowest one's 12
+    // pixels above its bottom, also after a resize; no ball has two cards; the
+    // guide lines stop the outer radius short of the ball's centre.
+    void keepsCardsInsideTheViewAndFollowsResizes()
+    {
+        LatticeLayer layer;
+        layer.setStyleSheet(QStringLiteral("CardWidget { min-width: 160px; max-width: 160px; "
+                                           "min-height: 80px; max-height: 80px; }"));
+        layer.initLayer(LatticeWidget::circlesLook, &app->lattice());
+        layer.resize(900, 400);
+        layer.show();
+        const LatticeView* view = layer.view();
+        QTRY_VERIFY(!view->transform().isIdentity());
+        const auto byHeight = [](const LatticeBallWidget* a, const LatticeBallWidget* b) {
+            return a->scenePos().y() < b->scenePos().y();
+        };
+        const QList<LatticeBallWidget*> balls = view->latticeWidget()->ballWidgets().values();
+        LatticeBallWidget* top = *std::min_element(balls.begin(), balls.end(), byHeight);
+        LatticeBallWidget* bottom = *std::max_element(balls.begin(), balls.end(), byHeight);
+
+        CardStackWidget* cards = layer.cardStack();
+        cards->addCard(top);
+        cards->addCard(top);
+        cards->addCard(bottom);
+        QCOMPARE(layer.findChildren<CardWidget*>().size(), 2);
+        QVERIFY(view->mapFromScene(top->scenePos()).y() < cards->card(top)->height() / 2);
+        QCOMPARE(cards->card(top)->y(), 0);
+        QCOMPARE(cards->card(bottom)->geometry().bottom() + 1, view->height() - 12);
+        layer.resize(900, 600);
+        QTRY_COMPARE(cards->card(bottom)->geometry().bottom() + 1, view->height() - 12);
+
+        cards->removeCard(bottom);
+        cards->removeCard(bottom);
+        cards->raiseCard(bottom);
+        QCOMPARE(cards->cardCount(), 1);
+        const QVector<QLineF> lines = layer.overlay()->guideLines();
+        QCOMPARE(lines.size(), 2);
+        const QPoint centre = view->viewport()->mapTo(&layer, view->mapFromScene(top->scenePos()));
+        const double gap = top->outerRadius() * view->transform().m11();
+        QCOMPARE(lines[0].p2(), QPointF(cards->card(top)->mapTo(&layer, QPoint()).x(), centre.y()));
+        QVERIFY(qAbs(lines[0].p1().x() - (centre.x() + gap)) <= 1);
+        QCOMPARE(lines[1].p1(), QPointF(0, centre.y()));
+        QVERIFY(qAbs(lines[1].p2().x() - (centre.x() - gap)) <= 1);
+    }
 
 private:
-    CardWidget* showCard(const QString& path);
+    // A card for a free-standing ball at path, laid out at 160 x 80: one staff
+    // space is 10 pixels, the top line at y = 20.
+    CardWidget* showCard(const QString& path)
+    {
+        auto* ball = new LatticeBall(app->lattice(), LatticePath(path), QColor(), stack.get());
+        auto* card = new CardWidget(ball, stack.get());
+        card->setGeometry(0, 0, 160, 80);
+        card->show();
+        return card;
+    }
 
     TuningLatticeApplication* app = TuningLatticeApplication::instance();
     QTemporaryDir scratch;
     std::unique_ptr<CardStackWidget> stack;
 };
-
-void NoteCardTest::initTestCase()
-{
-    app->lattice().setDefaults();
-    writeGlyphs(scratch.filePath("glyphs"));
-}
-
-void NoteCardTest::init()
-{
-    app->setResourceDirectory(scratch.filePath("glyphs"));
-    stack = std::make_unique<CardStackWidget>();
-    stack->loadGlyphs();
-    stack->show();
-}
-
-void NoteCardTest::cleanup()
-{
-    stack.reset();
-    app->lattice().onTransposed(LatticeRatio(1), 0);
-}
-
-// A card for a free-standing ball at path, laid out at 160 x 80: one staff
-// space is 10 pixels, the top line at y = 20.
-CardWidget* NoteCardTest::showCard(const QString& path)
-{
-    auto* ball = new LatticeBall(app->lattice(), LatticePath(path), QColor(), stack.get());
-    auto* card = new CardWidget(ball, stack.get());
-    card->setGeometry(0, 0, 160, 80);
-    card->show();
-    return card;
-}
-
-void NoteCardTest::writesTheNoteOnTheStaff_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("staff"); // clef and staff position
-    QTest::addColumn<QString>("shift"); // octave shift label, over or under the clef
-    QTest::addColumn<int>("ledger");    // staff position of the ledger line drawn, 0 for none
-    const auto row = [](const char* name, const char* path, const char* text, const char* staff,
-                        const char* shift, int ledger) {
-        QTest::newRow(name) << path << text << staff << shift << ledger;
-    };
-    row("A4", "/", "A4 +0 1/1 440.000 Hz", "treble 2.5", "", 0);
-    row("A3 on the top line", "/-2", "A3 +0 1/2 220.000 Hz", "bass 0", "", 0);
-    row("A5 over a ledger line", "/2", "A5 +0 2/1 880.000 Hz", "treble -1", "", -1);
-    row("C4 on a ledger line", "/-2/3/-5", "C4 +16 3/5 264.000 Hz", "treble 5", "", 5);
-    row("G5, cents under", "/7", "G5 -31 7/4 770.000 Hz", "treble -0.5", "", 0);
-    row("C6", "/2/3/-5", "C6 +16 12/5 1056.000 Hz", "treble 1.5", "8 over", 0);
-    row("C7", "/2/2/3/-5", "C7 +16 24/5 2112.000 Hz", "treble 1.5", "15 over", 0);
-    row("C2", "/-2/-2/-2/3/-5", "C2 +16 3/20 66.000 Hz", "bass 2.5", "8 under", 0);
-    row("C1", "/-2/-2/-2/-2/3/-5", "C1 +16 3/40 33.000 Hz", "bass 2.5", "15 under", 0);
-    row("double flat", "/-5/-5/-5", "Bbb3 +41 64/125 225.280 Hz", "bass -0.5", "", 0);
-    row("flat", "/-5/-5", "Db4 +27 16/25 281.600 Hz", "treble 4.5", "", 0);
-    row("sharp", "/5", "C#5 -14 5/4 550.000 Hz", "treble 1.5", "", 0);
-    row("double sharp", "/5/5/5", "G##5 -41 125/64 859.375 Hz", "treble -0.5", "", 0);
-    row("respelled", "/11/11/11", "D6 -46 1331/512 1143.828 Hz enh", "treble 1", "8 over", 0);
-}
-
-void NoteCardTest::writesTheNoteOnTheStaff()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, text);
-    QFETCH(QString, staff);
-    QFETCH(QString, shift);
-    QFETCH(int, ledger);
-
-    CardWidget* card = showCard(path);
-    QCOMPARE(cardText(card), text);
-    const bool treble = staff.startsWith(QLatin1String("treble"));
-    QCOMPARE(shownGlyph(svg(card, 0)),
-             treble ? CardStackWidget::TrebleClef : CardStackWidget::BassClef);
-    const float position = staff.section(QLatin1Char(' '), 1).toFloat();
-    QCOMPARE(card->staffPosition(), position);
-    const QWidget* head = svg(card, 1);
-    QVERIFY(qAbs(head->geometry().center().y() - (position + 2) * 10) <= 1);
-    // Sharp and exact cents over the staff, flat ones under it.
-    const QLabel* cents = label(card, "centsLabel");
-    QVERIFY(cents->text().startsWith('+') ? cents->geometry().bottom() < 20 : cents->y() > 60);
-    QCOMPARE(label(card, "octaveShiftLabel")->text(), shift.section(QLatin1Char(' '), 0, 0));
-    if (!shift.isEmpty())
-        QCOMPARE(label(card, "octaveShiftLabel")->y(), shift.endsWith("over") ? 8 : 52);
-
-    label(card, "centsLabel")->hide(); // its text may cross where a ledger line would be
-    const QImage image = card->grab().toImage();
-    for (const int line : {-1, 5})
-        QCOMPARE(image.pixelColor(head->x() - 2, (line + 2) * 10) == staffColor, line == ledger);
-
-    // Before the head the same accidental as beside the letter, but coloured
-    // like the head (every accidental here comes from steps of 5).
-    const QSvgWidget* accidental = svg(card, 2);
-    QCOMPARE(accidental->isVisible(), svg(card, 3)->isVisible());
-    if (!accidental->isVisible())
-        return;
-    QCOMPARE(shownGlyph(accidental), shownGlyph(svg(card, 3)));
-    QVERIFY(accidental->geometry().right() < head->x());
-    QCOMPARE(centreColour(image, accidental), app->lattice().colorForPrime(5));
-    QCOMPARE(centreColour(image, head), app->lattice().colorForPrime(5));
-    QCOMPARE(centreColour(image, svg(card, 3)), QColor(Qt::black));
-}
-
-void NoteCardTest::roundsCentsHalvesUp_data()
-{
-    QTest::addColumn<float>("cents");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("-0.5") << -0.5f << "+0";
-    QTest::newRow("-0.6") << -0.6f << "-1";
-    QTest::newRow("13.5") << 13.5f << "+14";
-}
-
-void NoteCardTest::roundsCentsHalvesUp()
-{
-    QFETCH(float, cents);
-    QFETCH(QString, text);
-    QCOMPARE(CardWidget::centsText(cents), text);
-}
-
-void NoteCardTest::recolorsOnlyBlackFillsAndStrokes_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("transposedBy"); // 0 for none
-    QTest::addColumn<QByteArray>("svg");
-    QTest::addColumn<QByteArray>("recolored");
-    QTest::newRow("root") << "/" << 0 << QByteArray("fill:#000000") << QByteArray("fill:#202020");
-    QTest::newRow("every occurrence, highest prime, padded")
-        << "/3/-17/5" << 0 << QByteArray("a;fill:#000000;stroke:#000000;b;fill:#000000;")
-        << QByteArray("a;fill:#077407;stroke:#077407;b;fill:#077407;");
-    QTest::newRow("transposition counts")
-        << "/3" << 7 << QByteArray("fill:#000000") << QByteArray("fill:#2838d0");
-    QTest::newRow("other colours and spellings untouched")
-        << "/5" << 0 << QByteArray("fill:#000001;fill: #000000;stroke:black")
-        << QByteArray("fill:#000001;fill: #000000;stroke:black");
-}
-
-void NoteCardTest::recolorsOnlyBlackFillsAndStrokes()
-{
-    QFETCH(QString, path);
-    QFETCH(int, transposedBy);
-    QFETCH(QByteArray, svg);
-    QFETCH(QByteArray, recolored);
-    if (transposedBy)
-        app->lattice().onTransposed(PrimeSteps::stepRatio(transposedBy), transposedBy);
-    const LatticeBall ball(app->lattice(), LatticePath(path), QColor(), nullptr);
-    QCOMPARE(CardWidget::recolorSvg(svg, ball, app->lattice()), recolored);
-}
-
-// Both lattice looks load the glyphs: the log names the missing file once,
-// and cards show nothing in its place without the SVG reader complaining.
-void NoteCardTest::reportsAMissingGlyphOnceAndLeavesItEmpty()
-{
-    writeGlyphs(scratch.filePath("no-sharp"), CardStackWidget::Sharp);
-    app->setResourceDirectory(scratch.filePath("no-sharp"));
-    LogCapture log;
-    CardStackWidget second;
-    stack->loadGlyphs();
-    second.loadGlyphs();
-    const CardWidget* card = showCard(QStringLiteral("/5"));
-
-    QCOMPARE(log.texts(QtCriticalMsg), QStringList{"Failed to load sharp.svg."});
-    QCOMPARE(log.records().size(), 1);
-    QVERIFY(second.glyph(CardStackWidget::Sharp).isEmpty());
-    QCOMPARE(shownGlyph(svg(card, 2)), -1);
-    QCOMPARE(shownGlyph(svg(card, 1)), CardStackWidget::Note);
-}
-
-// The topmost ball's card sits at the top of the view, the lowest one's 12
-// pixels above its bottom, also after the window grows; no ball ever has two
-// cards; the guide lines stop the outer radius short of the ball's centre.
-void NoteCardTest::keepsCardsInsideTheViewAndFollowsResizes()
-{
-    LatticeLayer layer;
-    layer.setStyleSheet(QStringLiteral(
-        "CardWidget { min-width: 160px; max-width: 160px; min-height: 80px; max-height: 80px; }"));
-    layer.initLayer(LatticeWidget::circlesLook, &app->lattice());
-    layer.resize(900, 400);
-    layer.show();
-    const LatticeView* view = layer.view();
-    QTRY_VERIFY(!view->transform().isIdentity());
-    const auto byHeight = [](const LatticeBallWidget* a, const LatticeBallWidget* b) {
-        return a->scenePos().y() < b->scenePos().y();
-    };
-    const QList<LatticeBallWidget*> balls = view->latticeWidget()->ballWidgets().values();
-    LatticeBallWidget* top = *std::min_element(balls.begin(), balls.end(), byHeight);
-    LatticeBallWidget* bottom = *std::max_element(balls.begin(), balls.end(), byHeight);
-
-    CardStackWidget* cards = layer.cardStack();
-    cards->addCard(top);
-    cards->addCard(top);
-    cards->addCard(bottom);
-    QCOMPARE(layer.findChildren<CardWidget*>().size(), 2);
-    QVERIFY(view->mapFromScene(top->scenePos()).y() < cards->card(top)->height() / 2);
-    QCOMPARE(cards->card(top)->y(), 0);
-    QCOMPARE(cards->card(bottom)->geometry().bottom() + 1, view->height() - 12);
-    layer.resize(900, 600);
-    QTRY_COMPARE(cards->card(bottom)->geometry().bottom() + 1, view->height() - 12);
-
-    cards->removeCard(bottom);
-    cards->removeCard(bottom);
-    cards->raiseCard(bottom);
-    QCOMPARE(cards->cardCount(), 1);
-    const QVector<QLineF> lines = layer.overlay()->guideLines();
-    QCOMPARE(lines.size(), 2);
-    const QPoint centre = view->viewport()->mapTo(&layer, view->mapFromScene(top->scenePos()));
-    const double gap = top->outerRadius() * view->transform().m11();
-    QCOMPARE(lines[0].p2(), QPointF(cards->card(top)->mapTo(&layer, QPoint()).x(), centre.y()));
-    QVERIFY(qAbs(lines[0].p1().x() - (centre.x() + gap)) <= 1);
-    QCOMPARE(lines[1].p1(), QPointF(0, centre.y()));
-    QVERIFY(qAbs(lines[1].p2().x() - (centre.x() - gap)) <= 1);
-}
 
 int main(int argc, char** argv)
 {

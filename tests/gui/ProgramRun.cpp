@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QUdpSocket>
 #include <signal.h>
 
@@ -29,79 +28,41 @@ ProgramRun::~ProgramRun()
     }
 }
 
-QString ProgramRun::defaultProgram()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/tuning-lattice");
-}
-
-QString ProgramRun::dataDirectory() const
-{
-    return environment_.value(QStringLiteral("XDG_DATA_HOME")) + QLatin1Char('/') +
-           applicationName();
-}
-
 bool ProgramRun::writeDataFile(const QString& name, const QByteArray& contents) const
 {
     QDir().mkpath(dataDirectory());
-    QFile file(dataDirectory() + QLatin1Char('/') + name);
+    QFile file(dataDirectory() + '/' + name);
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 QByteArray ProgramRun::dataFile(const QString& name) const
 {
-    QFile file(dataDirectory() + QLatin1Char('/') + name);
+    QFile file(dataDirectory() + '/' + name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QJsonObject ProgramRun::options() const
-{
-    return QJsonDocument::fromJson(dataFile(QStringLiteral("options.json"))).object();
 }
 
 void ProgramRun::start()
 {
     process_.setProcessEnvironment(environment_);
-    process_.setProgram(program_);
-    process_.start();
+    process_.start(program_, {});
 }
 
-void ProgramRun::collectError()
-{
-    standardError_ += process_.readAllStandardError();
-}
-
-QByteArray ProgramRun::standardError()
-{
-    collectError();
-    return standardError_;
-}
-
-bool ProgramRun::sawMark(const char* name)
-{
-    return standardError().contains(QByteArray("startup-trace ") + name + ' ');
-}
-
-bool ProgramRun::waitForError(const QByteArray& text, int timeoutMs)
+bool ProgramRun::waitUntil(const std::function<bool()>& done, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    while (!standardError().contains(text)) {
-        if (!isRunning() || deadline.hasExpired())
-            return standardError().contains(text);
-        process_.waitForReadyRead(100);
+    while (!done()) {
+        if (deadline.hasExpired() || !isRunning())
+            return done();
+        process_.waitForReadyRead(50);
+        standardError();
     }
     return true;
 }
 
-bool ProgramRun::waitForEventLoop(int timeoutMs)
-{
-    return waitForError("startup-trace event-loop ", timeoutMs);
-}
-
 bool ProgramRun::waitForExit(int timeoutMs)
 {
-    const bool ended =
-        process_.state() == QProcess::NotRunning || process_.waitForFinished(timeoutMs);
-    collectError();
+    const bool ended = !isRunning() || process_.waitForFinished(timeoutMs);
+    standardError();
     return ended;
 }
 
@@ -121,34 +82,11 @@ QStringList ProgramRun::messages() const
 {
     QFile file(folder() + QStringLiteral("/messages.jsonl"));
     QStringList texts;
-    if (!file.open(QIODevice::ReadOnly))
-        return texts;
-    for (const QByteArray& line : file.readAll().split('\n'))
-        if (!line.isEmpty())
-            texts.append(QJsonDocument::fromJson(line).array().at(0).toString());
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                texts.append(QJsonDocument::fromJson(line).array().at(0).toString());
     return texts;
-}
-
-bool ProgramRun::pollUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired() || !isRunning())
-            return done();
-        process_.waitForReadyRead(50);
-        collectError();
-    }
-    return true;
-}
-
-bool ProgramRun::waitForMessages(int count, int timeoutMs)
-{
-    return pollUntil([&] { return messages().size() >= count; }, timeoutMs);
-}
-
-bool ProgramRun::waitForLog(const QByteArray& text, int timeoutMs)
-{
-    return pollUntil([&] { return dataFile(QStringLiteral("log.txt")).contains(text); }, timeoutMs);
 }
 
 int ProgramRun::freeUdpPort()

@@ -9,16 +9,11 @@
 
 namespace {
 
-QString xdotoolPath()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("xdotool"));
-}
-
-// Runs xdotool to the end; its standard output, or a null array on failure.
+// xdotool's standard output, or a null array on failure.
 QByteArray runXdotool(const QStringList& arguments)
 {
     QProcess process;
-    process.start(xdotoolPath(), arguments);
+    process.start(QStandardPaths::findExecutable(QStringLiteral("xdotool")), arguments);
     if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0)
         return QByteArray();
@@ -26,48 +21,38 @@ QByteArray runXdotool(const QStringList& arguments)
     return output.isNull() ? QByteArray("") : output;
 }
 
-QString number(int value)
+QStringList moveTo(QPoint at)
 {
-    return QString::number(value);
+    return {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())};
 }
 
-QPoint pointFrom(const QByteArray& text)
+QRect rectFrom(const QList<QByteArray>& fields)
 {
-    const QList<QByteArray> parts = text.split(',');
-    return parts.size() == 2 ? QPoint(parts.at(0).toInt(), parts.at(1).toInt()) : QPoint();
+    return QRect(fields.at(3).toInt(), fields.at(4).toInt(), fields.at(5).toInt(),
+                 fields.at(6).toInt());
 }
 
-QRect rectFrom(const QList<QByteArray>& fields, int first)
-{
-    return QRect(fields.at(first).toInt(), fields.at(first + 1).toInt(),
-                 fields.at(first + 2).toInt(), fields.at(first + 3).toInt());
-}
-
-// The last complete probe report in the output, and the last block of ball
-// lines (a ball line after any other line starts a new block).
+// The last complete probe report in output, and the last block of ball lines.
 WindowReport parse(const QByteArray& output)
 {
     WindowReport done, current;
-    QHash<QByteArray, QPoint> balls, block;
+    QHash<QByteArray, QPoint> balls;
     bool inBallBlock = false;
     for (const QByteArray& line : output.split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
         const bool ball = fields.size() == 4 && fields.at(0) == "ball";
-        if (ball) {
-            if (!inBallBlock)
-                block.clear();
-            block.insert(fields.at(1), QPoint(fields.at(2).toInt(), fields.at(3).toInt()));
-            balls = block;
-        }
+        if (ball && !inBallBlock)
+            balls.clear();
+        if (ball)
+            balls.insert(fields.at(1), QPoint(fields.at(2).toInt(), fields.at(3).toInt()));
         inBallBlock = ball;
         if (fields.size() < 2 || fields.at(0) != "probe")
             continue;
         if (fields.at(1) == "window" && fields.size() == 7) {
             current = WindowReport();
-            current.window = rectFrom(fields, 3);
+            current.window = rectFrom(fields);
         } else if (fields.at(1) == "widget" && fields.size() >= 7) {
-            WindowReport::Widget widget;
-            widget.rect = rectFrom(fields, 3);
+            WindowReport::Widget widget{rectFrom(fields), {}};
             for (int i = 7; i < fields.size(); ++i) {
                 const int equals = fields.at(i).indexOf('=');
                 widget.values.insert(fields.at(i).left(equals),
@@ -87,7 +72,8 @@ WindowReport parse(const QByteArray& output)
 
 QPoint WindowReport::handle(const QByteArray& name) const
 {
-    return pointFrom(value(name, "handle"));
+    const QList<QByteArray> parts = value(name, "handle").split(',');
+    return parts.size() == 2 ? QPoint(parts.at(0).toInt(), parts.at(1).toInt()) : QPoint();
 }
 
 ProgramWindow::ProgramWindow(ProgramRun& run) : run_(run)
@@ -104,11 +90,9 @@ QString ProgramWindow::unavailableReason(const QStringList& tools)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         return QStringLiteral("needs an X display; run through scripts/xvfb-test-display.sh");
-    if (xdotoolPath().isEmpty())
-        return QStringLiteral("xdotool is not installed");
     if (!QFileInfo::exists(QStringLiteral(LATTICE_WINDOW_PROBE_DIR "/generic")))
         return QStringLiteral("the window probe is not built");
-    for (const QString& tool : tools)
+    for (const QString& tool : QStringList{QStringLiteral("xdotool")} + tools)
         if (QStandardPaths::findExecutable(tool).isEmpty())
             return QStringLiteral("%1 is not installed").arg(tool);
     return QString();
@@ -121,23 +105,19 @@ WindowReport ProgramWindow::report()
 
 bool ProgramWindow::waitFor(const std::function<bool(const WindowReport&)>& done, int timeoutMs)
 {
-    return QTest::qWaitFor(
-               [&] {
-                   const WindowReport latest = report();
-                   return !run_.isRunning() || (latest.window.isValid() && done(latest));
-               },
-               timeoutMs) &&
-           run_.isRunning();
+    const auto shown = [&] {
+        const WindowReport latest = report();
+        return !run_.isRunning() || (latest.window.isValid() && done(latest));
+    };
+    return QTest::qWaitFor(shown, timeoutMs) && run_.isRunning();
 }
 
 qint64 ProgramWindow::firstFrameNanoseconds()
 {
     const QByteArray output = run_.standardError();
     const int at = output.indexOf("probe first-frame ");
-    if (at < 0)
-        return 0;
     const int end = output.indexOf('\n', at);
-    return end < 0 ? 0 : output.mid(at + 18, end - at - 18).toLongLong();
+    return at < 0 || end < 0 ? 0 : output.mid(at + 18, end - at - 18).toLongLong();
 }
 
 bool ProgramWindow::popupShown()
@@ -162,23 +142,16 @@ bool ProgramWindow::xdotool(const QStringList& commands)
 
 bool ProgramWindow::click(QPoint at)
 {
-    return !runXdotool({"mousemove", "--sync", number(at.x()), number(at.y()), "click", "1"})
-                .isNull();
+    return xdotool(moveTo(at) << "click"
+                              << "1");
 }
 
 bool ProgramWindow::drag(QPoint from, QPoint to)
 {
-    // Two steps on the way, as a hand moves, so the slider follows.
-    const QPoint middle = (from + to) / 2;
-    return !runXdotool({"mousemove", "--sync", number(from.x()), number(from.y()), "mousedown", "1",
-                        "mousemove", "--sync", number(middle.x()), number(middle.y()), "mousemove",
-                        "--sync", number(to.x()), number(to.y()), "mouseup", "1"})
-                .isNull();
-}
-
-bool ProgramWindow::key(const QString& keys)
-{
-    return !runXdotool({"key", "--clearmodifiers", keys}).isNull();
+    // A step on the way, as a hand moves, so that the slider follows.
+    return xdotool(moveTo(from) << "mousedown"
+                                << "1" << moveTo((from + to) / 2) << moveTo(to) << "mouseup"
+                                << "1");
 }
 
 QByteArray ProgramWindow::windowId()
@@ -191,19 +164,17 @@ QByteArray ProgramWindow::windowId()
 
 bool ProgramWindow::moveAndResize(QPoint position, QSize size)
 {
-    const QByteArray window = windowId();
-    return !window.isEmpty() && !runXdotool({"windowmove", "--sync", window, number(position.x()),
-                                             number(position.y()), "windowsize", "--sync", window,
-                                             number(size.width()), number(size.height())})
-                                     .isNull();
+    const QString window = QString::fromLatin1(windowId());
+    return !window.isEmpty() &&
+           xdotool({"windowmove", "--sync", window, QString::number(position.x()),
+                    QString::number(position.y()), "windowsize", "--sync", window,
+                    QString::number(size.width()), QString::number(size.height())});
 }
 
 bool ProgramWindow::close()
 {
-    const QByteArray window = windowId();
-    if (window.isEmpty() ||
-        runXdotool({"windowactivate", "--sync", window, "key", "--clearmodifiers", "alt+F4"})
-            .isNull())
-        return false;
-    return QTest::qWaitFor([this] { return windowId().isEmpty(); }, 10000);
+    const QString window = QString::fromLatin1(windowId());
+    return !window.isEmpty() &&
+           xdotool({"windowactivate", "--sync", window, "key", "--clearmodifiers", "alt+F4"}) &&
+           QTest::qWaitFor([this] { return windowId().isEmpty(); }, 10000);
 }

@@ -12,9 +12,8 @@
 
 class ProgramRun;
 
-// What the window probe (tests/gui/probe) last reported about the program's
-// main window, with the ball positions of the lattice view's latest dump
-// (LATTICE_DUMP_BALLS), all in screen pixels.
+// The window probe's (probe/WindowProbe.cpp) last report and the latest ball
+// dump (LATTICE_DUMP_BALLS), in screen pixels.
 struct WindowReport
 {
     struct Widget
@@ -33,59 +32,35 @@ struct WindowReport
     {
         return widgets.value(name).values.value(key);
     }
-    // The centre of a slider's handle.
-    QPoint handle(const QByteArray& name) const;
+    QPoint handle(const QByteArray& name) const; // the centre of a slider's handle
 };
 
-// The main window of a ProgramRun on the test's X display, used the way a
-// user uses it: clicks, drags and keys go through the X server (xdotool),
-// and what the window shows is read back from the probe's reports. Needs an
-// X display with a window manager (scripts/xvfb-test-display.sh --wm).
-//
-// Test thread only; the waits process the thread's events, so the run's
-// output keeps being collected.
+// The main window of a ProgramRun used as a user uses it: input goes through
+// the X server (xdotool), what it shows comes back from the probe. Needs an X
+// display with a window manager (scripts/xvfb-test-display.sh --wm). Test
+// thread only; the waits keep collecting the run's output.
 class ProgramWindow
 {
 public:
-    // Loads the probe and the ball dump into run, which must not have
-    // started yet.
+    // Loads the probe and the ball dump into run, not started yet.
     explicit ProgramWindow(ProgramRun& run);
-
-    // Why window tests cannot run here (no probe built, no xdotool); empty
-    // when they can.
-    // Why the window cannot be driven here (no display, no xdotool, no
-    // probe, or one of `tools` missing); empty when it can.
+    // Why the window cannot be driven here (no display, xdotool or probe, or
+    // one of tools missing); empty when it can.
     static QString unavailableReason(const QStringList& tools = {});
 
     WindowReport report();
-    // Waits, bounded, for a report in which done holds; false on timeout or
-    // when the program ends.
+    // Bounded; false on timeout or when the program ends.
     bool waitFor(const std::function<bool(const WindowReport&)>& done, int timeoutMs = 15000);
-    // When the first frame was painted (CLOCK_MONOTONIC nanoseconds); 0 while
-    // not yet.
-    qint64 firstFrameNanoseconds();
-
-    // Whether a popup (a combo box's list) is open, by the last word of the
-    // probe.
-    bool popupShown();
-    // When the program received each key or mouse button press so far
-    // (CLOCK_MONOTONIC nanoseconds), in order.
-    std::vector<qint64> inputTimes();
+    qint64 firstFrameNanoseconds();   // CLOCK_MONOTONIC; 0 before the first paint
+    bool popupShown();                // a combo box's list is open
+    std::vector<qint64> inputTimes(); // each key or button press, CLOCK_MONOTONIC
 
     bool click(QPoint at);
-    // Presses the left button at from, moves to to, releases.
     bool drag(QPoint from, QPoint to);
-    // Key names as xdotool knows them ("Up", "Return", "alt+F4"), to the
-    // window with the keyboard focus.
-    bool key(const QString& keys);
-    // xdotool commands chained in one call, so that their events reach the
-    // X server back to back.
+    // Commands chained in one call, so that their events arrive back to back.
     static bool xdotool(const QStringList& commands);
-    // Moves and resizes the window through the window manager, as a user's
-    // drags of its frame would.
-    bool moveAndResize(QPoint position, QSize size);
-    // Asks the window manager to close the window (Alt+F4, which sends
-    // WM_DELETE_WINDOW: what the close button does); true once it is gone.
+    bool moveAndResize(QPoint position, QSize size); // through the window manager
+    // Alt+F4: WM_DELETE_WINDOW, as the close button; true once it is gone.
     bool close();
 
 private:

@@ -6,13 +6,9 @@
 #include <jack/jack.h>
 #include <vector>
 
-// A JACK client of the tests' own that records what another client plays:
-// two input ports, connected to the given output ports, keep a fixed number
-// of frames in memory. It joins the server named by JACK_DEFAULT_SERVER and
-// never starts one.
-//
-// Threads: constructed, driven and read on the test's thread; JACK's process
-// thread fills the buffers, and record() waits on a semaphore for it.
+// A JACK client that records what another client plays on two input ports.
+// It joins the server named by JACK_DEFAULT_SERVER and never starts one.
+// Driven and read on the test's thread; JACK's process thread records.
 class JackRecorder
 {
 public:
@@ -21,13 +17,10 @@ public:
     JackRecorder(const JackRecorder&) = delete;
     JackRecorder& operator=(const JackRecorder&) = delete;
 
-    bool isOpen() const { return client_ != nullptr; }
-    int sampleRate() const;
-    // Connects the two named output ports (such as "PortAudio:out_0") to the
-    // left and right inputs.
+    int sampleRate() const { return client_ ? int(jack_get_sample_rate(client_)) : 0; }
+    // Connects two output ports (such as "PortAudio:out_0") to the inputs.
     bool connect(const QString& left, const QString& right);
-    // Records the next `frames` frames; false if they did not arrive within
-    // timeoutMs (then nothing more is recorded).
+    // Records the next `frames` frames; false if they did not arrive in time.
     bool record(int frames, int timeoutMs);
     const std::vector<float>& left() const { return left_; }
     const std::vector<float>& right() const { return right_; }

@@ -10,53 +10,35 @@
 #include <memory>
 #include <thread>
 
-// Opening and closing patches between the GUI thread and the audio thread.
-// The "stream" is TestAudioOutput's thread calling processBlock in a loop.
+// Opening and closing patches between the GUI thread and the audio thread,
+// played by TestAudioOutput's thread calling processBlock in a loop.
 class PdPlayerHandshakeTest : public QObject, private PlayerFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        QVERIFY(start(false));
+        output = std::make_unique<TestAudioOutput>(player.get());
+        player->setAudioOutput(output.get());
+    }
+    void cleanup()
+    {
+        output->stopStream();
+        stop();
+        output.reset();
+    }
 
     void opensDirectlyWithoutAStream_data();
     void opensDirectlyWithoutAStream();
     void loadsThroughARunningStream();
-    void failedOpenLeavesNoPatch();
-    void unloadWithoutAPatchStillHandshakes();
     void stalledStreamGivesUpAndWithdrawsTheRequest();
     void patchEventsFromElsewhere();
 
 private:
-    // True when `expected` occurs in `texts` in this order.
-    static bool inOrder(const QStringList& texts, const QStringList& expected);
-
     std::unique_ptr<TestAudioOutput> output;
 };
-
-void PdPlayerHandshakeTest::init()
-{
-    QVERIFY(start(false));
-    output = std::make_unique<TestAudioOutput>(player.get());
-    player->setAudioOutput(output.get());
-}
-
-void PdPlayerHandshakeTest::cleanup()
-{
-    output->stopStream();
-    stop();
-    output.reset();
-}
-
-bool PdPlayerHandshakeTest::inOrder(const QStringList& texts, const QStringList& expected)
-{
-    int at = 0;
-    for (const QString& text : texts)
-        if (at < expected.size() && text == expected[at])
-            ++at;
-    return at == expected.size();
-}
 
 void PdPlayerHandshakeTest::opensDirectlyWithoutAStream_data()
 {
@@ -75,9 +57,7 @@ void PdPlayerHandshakeTest::opensDirectlyWithoutAStream()
     QVERIFY(player->loadPatch(patch->mainPatch()));
     QCOMPARE(loaded.size(), 1);
     QVERIFY(player->isPatchOpen());
-    const QStringList debug = log.texts(QtDebugMsg);
-    QVERIFY(debug.contains("No audio stream running: opening the patch directly"));
-    QVERIFY(!debug.contains("GUI waiting for audio thread to load patch"));
+    QVERIFY(log.texts(QtDebugMsg).contains("No audio stream running: opening the patch directly"));
     QCOMPARE(output->muteCalls(), 0);
 }
 
@@ -94,13 +74,8 @@ void PdPlayerHandshakeTest::loadsThroughARunningStream()
     QVERIFY(player->loadPatch(patch->mainPatch()));
     QCOMPARE(loaded.size(), 1);
     QCOMPARE(loaded.first().first().toString(), patch->mainPatch().absoluteFilePath());
-    // Nothing was open, so nothing is closed first and nothing is muted.
-    QVERIFY(inOrder(log.texts(QtDebugMsg),
-                    {"PdPlayer::loadPatch A", "GUI waiting for audio thread to load patch",
-                     "PdPlayer::openPatch()", "Received macro names: cutoff(0.5):resonance",
-                     "GUI woke up after loading patch"}));
-    QVERIFY(!log.texts(QtDebugMsg).contains("GUI waiting for audio thread to unload patch"));
-    QCOMPARE(output->muteCalls(), 0);
+    QVERIFY(log.texts(QtDebugMsg).contains("GUI woke up after loading patch"));
+    QCOMPARE(output->muteCalls(), 0); // nothing was open to close
     // Emitted on the audio thread; GUI objects see it once their loop runs.
     QVERIFY(namesSeen.isEmpty());
     QCoreApplication::processEvents();
@@ -109,54 +84,17 @@ void PdPlayerHandshakeTest::loadsThroughARunningStream()
     // Loading again closes and reopens, muted while the sounding patch goes.
     const LatticeNoteEvent root(QStringLiteral("/"));
     player->queueEventGui(&root);
-    QVERIFY(output->waitForBlocks(40));
+    const long long before = output->blocks();
+    QTRY_VERIFY(output->blocks() >= before + 40);
     log.clear();
     QVERIFY(player->loadPatch(patch->mainPatch()));
-    QVERIFY(
-        inOrder(log.texts(QtDebugMsg),
-                {"PdPlayer::loadPatch A", "GUI sleep before unload patch",
-                 "GUI waiting for audio thread to unload patch", "GUI sleep after unload patch",
-                 "GUI woke up after unloading patch", "GUI waiting for audio thread to load patch",
-                 "GUI woke up after loading patch"}));
     QCOMPARE(log.count(QtWarningMsg, "Closing PD patch..."), 1);
     QCOMPARE(log.texts(QtWarningMsg).filter("Opening PD patch: ").size(), 1);
     QCOMPARE(output->muteCalls(), 1);
     QVERIFY(!output->isMuted());
-    QCOMPARE(output->loudestMutedSample(), 0.0f);
-    QCoreApplication::processEvents();
-    QCOMPARE(namesSeen, QStringList({"cutoff", "resonance"}));
     output->stopStream();
+    QCOMPARE(loaded.size(), 2);
     QVERIFY(player->isPatchOpen());
-}
-
-void PdPlayerHandshakeTest::failedOpenLeavesNoPatch()
-{
-    output->startStream();
-    QVERIFY(player->loadPatch(patch->mainPatch()));
-    QSignalSpy loaded(player.get(), &PdPlayer::patchLoaded);
-    LogCapture log;
-    const QFileInfo missing(patch->folder() + "/missing.pd");
-    QVERIFY(!player->loadPatch(missing));
-    QCOMPARE(loaded.size(), 0);
-    QCOMPARE(log.count(QtWarningMsg, "Closing PD patch..."), 1);
-    QCOMPARE(log.texts(QtCriticalMsg),
-             QStringList{"Opening PD patch failed: \"" + patch->folder() + "\" \"missing.pd\""});
-    output->stopStream();
-    QVERIFY(!player->isPatchOpen());
-}
-
-void PdPlayerHandshakeTest::unloadWithoutAPatchStillHandshakes()
-{
-    output->startStream();
-    LogCapture log;
-    player->unloadPatch();
-    QVERIFY(
-        inOrder(log.texts(QtDebugMsg),
-                {"GUI sleep before unload patch", "GUI waiting for audio thread to unload patch",
-                 "GUI sleep after unload patch", "GUI woke up after unloading patch"}));
-    QCOMPARE(log.texts(QtWarningMsg), QStringList{});
-    QCOMPARE(output->muteCalls(), 1);
-    QVERIFY(!output->isMuted());
 }
 
 void PdPlayerHandshakeTest::stalledStreamGivesUpAndWithdrawsTheRequest()
@@ -175,8 +113,7 @@ void PdPlayerHandshakeTest::stalledStreamGivesUpAndWithdrawsTheRequest()
     });
     PdMessageBuffer::Chunk tagOpen{};
     tagOpen.type = LatticeEvent::OpenPatch;
-    // Each ignored OpenPatch leaves a debug trace; two seconds of them would
-    // swamp the capture.
+    // Two seconds of ignored OpenPatch traces would swamp the capture.
     QLoggingCategory::setFilterRules("lattice.player.audio.debug=false");
     while (!done) {
         player->executeChunk(&tagOpen);
@@ -191,17 +128,17 @@ void PdPlayerHandshakeTest::stalledStreamGivesUpAndWithdrawsTheRequest()
     QVERIFY(!output->isMuted());
     QVERIFY(player->isPatchOpen());
 
-    // The stream goes; a direct load replaces the patch. When a stream runs
-    // again, the withdrawn close request must not close the new patch.
+    // A direct load replaces the patch; when a stream runs again, the
+    // withdrawn close request must not close the new patch.
     output->stopStream();
     QVERIFY(player->loadPatch(patch->mainPatch()));
     log.clear();
+    const long long before = output->blocks();
     output->startStream();
-    QVERIFY(output->waitForBlocks(4));
+    QTRY_VERIFY(output->blocks() >= before + 4);
     output->stopStream();
     QVERIFY(player->isPatchOpen());
     QCOMPARE(log.count(QtWarningMsg, "Closing PD patch..."), 0);
-    QCOMPARE(log.texts(QtDebugMsg).filter("Skipping a withdrawn patch request").size(), 1);
 }
 
 void PdPlayerHandshakeTest::patchEventsFromElsewhere()

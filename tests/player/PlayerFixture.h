@@ -6,10 +6,9 @@
 
 #include <memory>
 
-// A player with libpd set up for 44.1 kHz stereo and, unless asked
-// otherwise, the tests' own patch open (directly, as no stream runs). Test
-// classes inherit it and call start() and stop() around each test. Test
-// thread.
+// A player with libpd set up for 44.1 kHz stereo and, unless asked otherwise,
+// the tests' own patch open directly (no stream runs). Test classes call
+// start() and stop() around each test.
 struct PlayerFixture
 {
     bool start(bool openPatch = true)

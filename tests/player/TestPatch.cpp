@@ -69,8 +69,7 @@ const char* voicePatchText = R"(#N canvas 0 0 600 400 12;
 bool writeText(const QString& path, const QString& text)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(text.toUtf8()) == text.toUtf8().size();
+    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size();
 }
 
 } // namespace
@@ -88,17 +87,14 @@ bool TestPatch::useShipped(const QString& voiceFile)
 {
     mainPatch_.clear();
     const QString shell = shippedFolder() + QStringLiteral("/shell/");
-    for (const char* name : {"lattice_main.pd", "lattice_vprep.pd", "equal-loudness.pd",
-                             "tb_compressor~.pd", "tb_compressorUI.pd"}) {
-        const QString target = dir_.filePath(QLatin1String(name));
+    for (const char* file : {"lattice_main.pd", "lattice_vprep.pd", "equal-loudness.pd",
+                             "tb_compressor~.pd", "tb_compressorUI.pd", "lattice_voice.pd"}) {
+        const QString name = QLatin1String(file);
+        const QString target = dir_.filePath(name);
         QFile::remove(target);
-        if (!QFile::copy(shell + QLatin1String(name), target))
+        if (!QFile::copy(name == "lattice_voice.pd" ? voiceFile : shell + name, target))
             return false;
     }
-    const QString voice = dir_.filePath(QStringLiteral("lattice_voice.pd"));
-    QFile::remove(voice);
-    if (!QFile::copy(voiceFile, voice))
-        return false;
     mainPatch_ = dir_.filePath(QStringLiteral("lattice_main.pd"));
     return true;
 }

@@ -5,15 +5,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-// A patch folder for one test, in a temporary directory that goes with it.
-// By default it holds a small main patch of the tests' own that honours the
-// player's protocol: "lattice-in" drives 128 sine voices (5 ms attack, 50 ms
-// release, "voice-stop" when a released voice falls silent), "master-vol"
-// scales the sum and "query-macros" is answered with `macroAnswer`.
-// useShipped() fills it instead the way the program does, from the shell
-// patches beside the executables and one voice patch.
-//
-// GUI (test) thread.
+// A patch folder for one test, in a temporary directory. By default it holds
+// the tests' own main patch: "lattice-in" drives 128 sine voices (5 ms
+// attack, 50 ms release, "voice-stop" once a released voice is silent),
+// "master-vol" scales the sum and "query-macros" is answered with
+// `macroAnswer`. useShipped() fills it instead as the program does. Test
+// thread.
 class TestPatch
 {
 public:
@@ -23,8 +20,8 @@ public:
     QFileInfo mainPatch() const { return QFileInfo(mainPatch_); }
     QString folder() const { return dir_.path(); }
 
-    // Copies the five shell patches and `voiceFile` as lattice_voice.pd; the
-    // main patch becomes lattice_main.pd. False when a file is missing.
+    // The five shell patches and `voiceFile` as lattice_voice.pd; false when
+    // a file is missing.
     bool useShipped(const QString& voiceFile);
 
     // The "patches" folder copied beside the test executables.

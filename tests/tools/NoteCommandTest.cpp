@@ -8,112 +8,92 @@ class NoteCommandTest : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void printsNoteLine_data();
-    void printsNoteLine();
-    void printsJson();
-    void rejectsBadInput_data();
-    void rejectsBadInput();
-
-private:
     struct Run
     {
         int exitCode;
-        QString out;
-        QString err;
+        QString out, err;
     };
-    static Run run(const QStringList& arguments);
+    static Run run(const QStringList& arguments)
+    {
+        QProcess process;
+        process.start(QStringLiteral(LATTICE_TOOL_PATH), QStringList{"note"} + arguments);
+        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+            return {-1, QString(), QStringLiteral("did not finish normally")};
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+private slots:
+    void printsNoteLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("fifth") << QStringList{"/3"} << "E5 +2 3/2 660.000 Hz";
+        QTest::newRow("transposed: ratio is the path's own")
+            << QStringList{"/3", "--transpose", "/3"} << "B5 +4 3/2 990.000 Hz";
+        QTest::newRow("respelled")
+            << QStringList{"/17/17/17/17"} << "C#5 +20 83521/65536 560.749 Hz enh";
+        QTest::newRow("lowest limits")
+            << QStringList{"--base", "20", "/", "--calibration", "349"} << "G0 +50 1/1 20.000 Hz";
+        QTest::newRow("highest limits")
+            << QStringList{"/", "--base", "20000", "--calibration", "499"}
+            << "C#10 -10 1/1 20000.000 Hz";
+    }
+    void printsNoteLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, line);
+        const Run result = run(arguments);
+        QCOMPARE(result.err, QString());
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.out, line + '\n');
+    }
+
+    void printsJson()
+    {
+        const Run result = run({"--json", "/17/17/17", "--base", "440", "--transpose", "/2/-2"});
+        QCOMPARE(result.exitCode, 0);
+        QJsonObject note = QJsonDocument::fromJson(result.out.toUtf8()).object();
+        QVERIFY(qAbs(note.take("frequency").toDouble() - 527.7637) < 0.001);
+        QVERIFY(qAbs(note.take("cents").toDouble() - 14.866) < 0.01);
+        QCOMPARE(note, (QJsonObject{{"path", "/17/17/17"},
+                                    {"ratio", "4913/4096"},
+                                    {"letter", "D"},
+                                    {"accidental", -2},
+                                    {"octave", 5},
+                                    {"name", "Dbb5"},
+                                    {"respelled", false}}));
+    }
+
+    void rejectsBadInput_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("no path") << QStringList{} << "PATH";
+        QTest::newRow("invalid path") << QStringList{"/4"} << "/4";
+        QTest::newRow("seven steps") << QStringList{"/3/3/3/3/3/3/3"} << "/3/3/3/3/3/3/3";
+        QTest::newRow("invalid transposition")
+            << QStringList{"/3", "--transpose", "/3/x"} << "/3/x";
+        QTest::newRow("unknown option") << QStringList{"/3", "--colour"} << "--colour";
+        QTest::newRow("missing value") << QStringList{"/3", "--base"} << "--base";
+        QTest::newRow("base not a number") << QStringList{"/3", "--base", "nan"} << "nan";
+        QTest::newRow("base too low") << QStringList{"/3", "--base", "19.99"} << "19.99";
+        QTest::newRow("calibration too low") << QStringList{"/3", "--calibration", "348"} << "348";
+        QTest::newRow("calibration not whole")
+            << QStringList{"/3", "--calibration", "440.5"} << "440.5";
+    }
+    void rejectsBadInput()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, mentions);
+        const Run result = run(arguments);
+        QCOMPARE(result.exitCode, 2);
+        QCOMPARE(result.out, QString());
+        QCOMPARE(result.err.count('\n'), 1);
+        QVERIFY2(result.err.startsWith("lattice-tool: ") && result.err.contains(mentions),
+                 qPrintable(result.err));
+    }
 };
-
-NoteCommandTest::Run NoteCommandTest::run(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(LATTICE_TOOL_PATH), QStringList{"note"} + arguments);
-    const bool finished = process.waitForFinished(30000);
-    if (!finished || process.exitStatus() != QProcess::NormalExit)
-        return {-1, QString(), QStringLiteral("did not finish normally")};
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-void NoteCommandTest::printsNoteLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("fifth") << QStringList{"/3"} << "E5 +2 3/2 660.000 Hz";
-    QTest::newRow("root") << QStringList{"/"} << "A4 +0 1/1 440.000 Hz";
-    QTest::newRow("transposed: ratio is the path's own")
-        << QStringList{"/3", "--transpose", "/3"} << "B5 +4 3/2 990.000 Hz";
-    QTest::newRow("respelled") << QStringList{"/17/17/17/17"}
-                               << "C#5 +20 83521/65536 560.749 Hz enh";
-    QTest::newRow("lowest limits")
-        << QStringList{"--base", "20", "/", "--calibration", "349"} << "G0 +50 1/1 20.000 Hz";
-    QTest::newRow("highest limits") << QStringList{"/", "--base", "20000", "--calibration", "499"}
-                                    << "C#10 -10 1/1 20000.000 Hz";
-    QTest::newRow("calibration 432")
-        << QStringList{"/", "--calibration", "432"} << "A4 +32 1/1 440.000 Hz";
-}
-
-void NoteCommandTest::printsNoteLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, line);
-    const Run result = run(arguments);
-    QCOMPARE(result.err, QString());
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.out, line + '\n');
-}
-
-void NoteCommandTest::printsJson()
-{
-    const Run result = run({"--json", "/17/17/17", "--base", "440", "--transpose", "/2/-2"});
-    QCOMPARE(result.exitCode, 0);
-    QJsonParseError error;
-    const QJsonObject note = QJsonDocument::fromJson(result.out.toUtf8(), &error).object();
-    QCOMPARE(error.error, QJsonParseError::NoError);
-    QCOMPARE(note.keys(), (QStringList{"accidental", "cents", "frequency", "letter", "name",
-                                       "octave", "path", "ratio", "respelled"}));
-    QCOMPARE(note["path"].toString(), QString("/17/17/17"));
-    QCOMPARE(note["ratio"].toString(), QString("4913/4096"));
-    QVERIFY(qAbs(note["frequency"].toDouble() - 527.7637) < 0.001);
-    QCOMPARE(note["letter"].toString(), QString("D"));
-    QCOMPARE(note["accidental"].toInt(99), -2);
-    QCOMPARE(note["octave"].toInt(), 5);
-    QCOMPARE(note["name"].toString(), QString("Dbb5"));
-    QVERIFY(qAbs(note["cents"].toDouble() - 14.866) < 0.01);
-    QCOMPARE(note["respelled"], QJsonValue(false));
-}
-
-void NoteCommandTest::rejectsBadInput_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("mentions");
-    QTest::newRow("no path") << QStringList{} << "PATH";
-    QTest::newRow("two paths") << QStringList{"/3", "/5"} << "/5";
-    QTest::newRow("invalid path") << QStringList{"/4"} << "/4";
-    QTest::newRow("seven steps") << QStringList{"/3/3/3/3/3/3/3"} << "/3/3/3/3/3/3/3";
-    QTest::newRow("invalid transposition") << QStringList{"/3", "--transpose", "/3/x"} << "/3/x";
-    QTest::newRow("unknown option") << QStringList{"/3", "--colour"} << "--colour";
-    QTest::newRow("missing value") << QStringList{"/3", "--base"} << "--base";
-    QTest::newRow("base not a number") << QStringList{"/3", "--base", "fast"} << "fast";
-    QTest::newRow("base not a number either") << QStringList{"/3", "--base", "nan"} << "nan";
-    QTest::newRow("base too low") << QStringList{"/3", "--base", "19.99"} << "19.99";
-    QTest::newRow("calibration too low") << QStringList{"/3", "--calibration", "348"} << "348";
-    QTest::newRow("calibration not whole")
-        << QStringList{"/3", "--calibration", "440.5"} << "440.5";
-}
-
-void NoteCommandTest::rejectsBadInput()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, mentions);
-    const Run result = run(arguments);
-    QCOMPARE(result.exitCode, 2);
-    QCOMPARE(result.out, QString());
-    QCOMPARE(result.err.count('\n'), 1);
-    QVERIFY2(result.err.startsWith("lattice-tool: ") && result.err.contains(mentions),
-             qPrintable(result.err));
-}
 
 QTEST_APPLESS_MAIN(NoteCommandTest)
 #include "NoteCommandTest.moc"

@@ -8,134 +8,106 @@ class WandCommandTest : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void sendsWandDatagram_data();
-    void sendsWandDatagram();
-    void sendsToPort8888ByDefault();
-    void rejectsBadUsage_data();
-    void rejectsBadUsage();
-
-private:
     struct Run
     {
         int exitCode;
-        QString out;
-        QString err;
+        QString out, err;
     };
-    static Run run(const QStringList& arguments);
-    static QByteArray receive(QUdpSocket& socket);
+    static Run run(const QStringList& arguments)
+    {
+        QProcess process;
+        process.start(QStringLiteral(LATTICE_TOOL_PATH), QStringList{"wand"} + arguments);
+        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+            return {-1, QString(), QStringLiteral("did not finish normally")};
+        return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+                QString::fromLocal8Bit(process.readAllStandardError())};
+    }
+
+    // The tool has finished sending; a datagram not there within five
+    // seconds never came.
+    static QByteArray receive(QUdpSocket& socket)
+    {
+        if (!socket.hasPendingDatagrams() && !socket.waitForReadyRead(5000))
+            return QByteArray();
+        QByteArray datagram(int(socket.pendingDatagramSize()), '\0');
+        socket.readDatagram(datagram.data(), datagram.size());
+        return datagram;
+    }
+
+    // The wand's layout: tag character i at 27 + 4i, the wand at byte 23.
+    static QByteArray wandDatagram(const QByteArray& tag, char wand)
+    {
+        QByteArray datagram(72, '\0');
+        datagram[23] = wand;
+        for (int i = 0; i < tag.size(); ++i)
+            datagram[27 + 4 * i] = tag[i];
+        return datagram;
+    }
+
+private slots:
+    void sendsWandDatagram_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("ten characters")
+            << "04A1B2C3D4" << QStringList() << wandDatagram("04A1B2C3D4", 0)
+            << "sent tag \"04A1B2C3D4\" from wand 0 to 127.0.0.1 port %1\n";
+        QTest::newRow("wand 200 is byte 200, read as -56")
+            << "abc" << QStringList{"--wand", "200", "--host", "127.0.0.1"}
+            << wandDatagram("abc", char(200))
+            << "sent tag \"abc\" from wand -56 to 127.0.0.1 port %1\n";
+        QTest::newRow("Latin-1 character")
+            << QString::fromUtf8("caf\u00e9") << QStringList() << wandDatagram("caf\xe9", 0)
+            << QString::fromUtf8("sent tag \"caf\u00e9\" from wand 0 to 127.0.0.1 port %1\n");
+    }
+    void sendsWandDatagram()
+    {
+        QFETCH(QString, tag);
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, datagram);
+        QFETCH(QString, line);
+        QUdpSocket listener;
+        QVERIFY(listener.bind(QHostAddress::LocalHost, 0));
+        const QString port = QString::number(listener.localPort());
+        const Run result = run(QStringList{tag, "--port", port} + options);
+        QCOMPARE(result.err, QString());
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.out, line.arg(port));
+        QCOMPARE(receive(listener), datagram);
+        QVERIFY(!listener.hasPendingDatagrams());
+    }
+
+    void sendsToPort8888ByDefault()
+    {
+        QUdpSocket listener;
+        if (!listener.bind(QHostAddress::LocalHost, 8888))
+            QSKIP("port 8888 is in use on this machine");
+        QCOMPARE(run({QStringLiteral("end")}).exitCode, 0);
+        QCOMPARE(receive(listener), wandDatagram("end", 0));
+    }
+
+    void rejectsBadUsage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("no tag") << QStringList();
+        QTest::newRow("eleven characters") << QStringList{"04A1B2C3D4E"};
+        QTest::newRow("character beyond Latin-1") << QStringList{QString::fromUtf8("\u20ac")};
+        QTest::newRow("wand above a byte") << QStringList{"a", "--wand", "256"};
+        QTest::newRow("port 0") << QStringList{"a", "--port", "0"};
+        QTest::newRow("unknown option") << QStringList{"a", "--repeat", "3"};
+    }
+    void rejectsBadUsage()
+    {
+        QFETCH(QStringList, arguments);
+        const Run result = run(arguments);
+        QCOMPARE(result.exitCode, 2);
+        QCOMPARE(result.out, QString());
+        QVERIFY(result.err.startsWith(QStringLiteral("lattice-tool: ")));
+        QCOMPARE(result.err.count('\n'), 1);
+    }
 };
-
-namespace {
-
-// The tag's characters sit at these offsets of the wand's 72-byte datagram.
-const int tagOffsets[] = {27, 31, 35, 39, 43, 47, 51, 55, 59, 63};
-
-QByteArray expectedDatagram(const QByteArray& tag, char wand)
-{
-    QByteArray datagram(72, '\0');
-    datagram[23] = wand;
-    for (int i = 0; i < tag.size(); ++i)
-        datagram[tagOffsets[i]] = tag[i];
-    return datagram;
-}
-
-} // namespace
-
-WandCommandTest::Run WandCommandTest::run(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(LATTICE_TOOL_PATH), QStringList{"wand"} + arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return {-1, QString(), QStringLiteral("did not finish normally")};
-    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-// The tool has finished sending; a datagram not there within five seconds
-// never came.
-QByteArray WandCommandTest::receive(QUdpSocket& socket)
-{
-    if (!socket.hasPendingDatagrams() && !socket.waitForReadyRead(5000))
-        return QByteArray();
-    QByteArray datagram(int(socket.pendingDatagramSize()), '\0');
-    socket.readDatagram(datagram.data(), datagram.size());
-    return datagram;
-}
-
-void WandCommandTest::sendsWandDatagram_data()
-{
-    QTest::addColumn<QString>("tag");
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QByteArray>("datagram");
-    QTest::addColumn<QString>("line");
-
-    QTest::newRow("ten characters, wand 0")
-        << "04A1B2C3D4" << QStringList() << expectedDatagram("04A1B2C3D4", 0)
-        << "sent tag \"04A1B2C3D4\" from wand 0 to 127.0.0.1 port %1\n";
-    QTest::newRow("wand 200 is byte 200, read as -56")
-        << "abc" << QStringList{"--wand", "200"} << expectedDatagram("abc", char(200))
-        << "sent tag \"abc\" from wand -56 to 127.0.0.1 port %1\n";
-    QTest::newRow("negative wand")
-        << "abc" << QStringList{"--wand", "-1"} << expectedDatagram("abc", char(0xff))
-        << "sent tag \"abc\" from wand -1 to 127.0.0.1 port %1\n";
-    QTest::newRow("empty tag") << "" << QStringList{"--host", "127.0.0.1"}
-                               << expectedDatagram("", 0)
-                               << "sent tag \"\" from wand 0 to 127.0.0.1 port %1\n";
-    QTest::newRow("Latin-1 character")
-        << QString::fromUtf8("caf\u00e9") << QStringList() << expectedDatagram("caf\xe9", 0)
-        << QString::fromUtf8("sent tag \"caf\u00e9\" from wand 0 to "
-                             "127.0.0.1 port %1\n");
-}
-
-void WandCommandTest::sendsWandDatagram()
-{
-    QFETCH(QString, tag);
-    QFETCH(QStringList, options);
-    QFETCH(QByteArray, datagram);
-    QFETCH(QString, line);
-
-    QUdpSocket listener;
-    QVERIFY(listener.bind(QHostAddress::LocalHost, 0));
-    const QString port = QString::number(listener.localPort());
-    const Run result = run(QStringList{tag, "--port", port} + options);
-    QCOMPARE(result.err, QString());
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.out, line.arg(port));
-    QCOMPARE(receive(listener), datagram);
-    QVERIFY(!listener.hasPendingDatagrams());
-}
-
-void WandCommandTest::sendsToPort8888ByDefault()
-{
-    QUdpSocket listener;
-    if (!listener.bind(QHostAddress::LocalHost, 8888))
-        QSKIP("port 8888 is in use on this machine");
-    const Run result = run({QStringLiteral("end")});
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(receive(listener), expectedDatagram("end", 0));
-}
-
-void WandCommandTest::rejectsBadUsage_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("no tag") << QStringList();
-    QTest::newRow("eleven characters") << QStringList{"04A1B2C3D4E"};
-    QTest::newRow("character beyond Latin-1") << QStringList{QString::fromUtf8("\u20ac")};
-    QTest::newRow("wand above a byte") << QStringList{"a", "--wand", "256"};
-    QTest::newRow("port 0") << QStringList{"a", "--port", "0"};
-    QTest::newRow("unknown option") << QStringList{"a", "--repeat", "3"};
-}
-
-void WandCommandTest::rejectsBadUsage()
-{
-    QFETCH(QStringList, arguments);
-    const Run result = run(arguments);
-    QCOMPARE(result.exitCode, 2);
-    QCOMPARE(result.out, QString());
-    QVERIFY(result.err.startsWith(QStringLiteral("lattice-tool: ")));
-    QCOMPARE(result.err.count('\n'), 1);
-}
 
 QTEST_GUILESS_MAIN(WandCommandTest)
 #include "WandCommandTest.moc"

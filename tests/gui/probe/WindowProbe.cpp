@@ -1,33 +1,19 @@
-// A plugin that window tests and benchmarks load into the real program, so
-// that a harness driving it from outside (with xdotool on an X display) knows
-// where its widgets are and when its window first showed. A user's run never
-// loads it: it is found only through QT_PLUGIN_PATH (the folder above
-// "generic") and loaded only when QT_QPA_GENERIC_PLUGINS names
-// "latticewindowprobe", as the application object is made.
+// A plugin that window tests and benchmarks load into the real program
+// (QT_PLUGIN_PATH and QT_QPA_GENERIC_PLUGINS=latticewindowprobe; a user's run
+// never loads it), so that a harness driving it with xdotool knows where its
+// widgets are. One line each on standard error:
 //
-// It reports on standard error, one line each:
-//
-//   probe first-frame NANOSECONDS   once, when the main window's first frame is painted
-//   probe input NANOSECONDS         a key or mouse button pressed, when the program got it
+//   probe first-frame NANOSECONDS   the main window's first frame painted
+//   probe input NANOSECONDS         a key or mouse button press received
 //   probe popup 1|0                 a popup (a combo box's list) shown or hidden
-//   probe window NAME X Y W H       a report: the main window's client area, then
+//   probe window NAME X Y W H       a report: the main window's client area,
 //   probe widget NAME X Y W H [KEY=VALUE ...]   every visible named widget,
 //   probe end                       and the end of the report.
 //
-// The program's standard output (where LATTICE_DUMP_BALLS writes the ball
-// positions) is joined to standard error, so that a harness reading standard
-// error sees both in the order they were written.
-//
-// Rectangles are in screen pixels. A rich-text label with links (the look
-// switcher) is reported as "linkLabel", whatever its name. Values: value= of
-// sliders, handle=X,Y (the centre of a slider's handle), checked= of
-// checkable buttons, current= of combo boxes (percent-encoded), page= of
-// stacked widgets (the shown page's name). A report follows every change on
-// screen (a paint, a move, a resize, a widget shown or hidden) once nothing
-// has changed for a moment; harnesses use the last one. NANOSECONDS is
-// CLOCK_MONOTONIC, as in the program's start-up marks.
-//
-// GUI thread only.
+// Standard output (the LATTICE_DUMP_BALLS lines) is joined to standard error
+// so that both arrive in order. Rectangles are in screen pixels, times
+// CLOCK_MONOTONIC as the program's start-up marks. A report follows every
+// change on screen once nothing has changed for a moment. GUI thread only.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -50,16 +36,12 @@
 
 namespace {
 
-// Quiet time after the last change before a report, in milliseconds.
-constexpr int settleMs = 100;
-
 void printLine(const QByteArray& line)
 {
     std::fprintf(stderr, "probe %s\n", line.constData());
     std::fflush(stderr);
 }
 
-// CLOCK_MONOTONIC, as the program's start-up marks.
 qint64 nowNanoseconds()
 {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -73,29 +55,17 @@ QByteArray rectText(const QWidget* widget)
            QByteArray::number(widget->width()) + ' ' + QByteArray::number(widget->height());
 }
 
-// Where the style draws the handle, as QSlider::initStyleOption() describes
-// the slider to it.
+// QSlider::initStyleOption is protected; a member pointer taken through a
+// subclass reaches it on any slider.
+struct SliderOption : QSlider
+{
+    using QSlider::initStyleOption;
+};
+
 QPoint handleCentre(const QSlider* slider)
 {
     QStyleOptionSlider option;
-    option.initFrom(slider);
-    option.subControls = QStyle::SC_None;
-    option.activeSubControls = QStyle::SC_None;
-    option.orientation = slider->orientation();
-    option.maximum = slider->maximum();
-    option.minimum = slider->minimum();
-    option.tickPosition = slider->tickPosition();
-    option.tickInterval = slider->tickInterval();
-    option.upsideDown = slider->orientation() == Qt::Horizontal
-                            ? slider->invertedAppearance() != (option.direction == Qt::RightToLeft)
-                            : !slider->invertedAppearance();
-    option.direction = Qt::LeftToRight;
-    option.sliderPosition = slider->sliderPosition();
-    option.sliderValue = slider->value();
-    option.singleStep = slider->singleStep();
-    option.pageStep = slider->pageStep();
-    if (slider->orientation() == Qt::Horizontal)
-        option.state |= QStyle::State_Horizontal;
+    (slider->*&SliderOption::initStyleOption)(&option);
     const QRect handle = slider->style()->subControlRect(QStyle::CC_Slider, &option,
                                                          QStyle::SC_SliderHandle, slider);
     return slider->mapToGlobal(handle.center());
@@ -103,21 +73,20 @@ QPoint handleCentre(const QSlider* slider)
 
 QByteArray valuesText(const QWidget* widget)
 {
-    QByteArray text;
     if (const auto* slider = qobject_cast<const QSlider*>(widget)) {
         const QPoint handle = handleCentre(slider);
-        text += " value=" + QByteArray::number(slider->value()) +
-                " handle=" + QByteArray::number(handle.x()) + ',' + QByteArray::number(handle.y());
-    } else if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
-        if (button->isCheckable())
-            text += QByteArray(" checked=") + (button->isChecked() ? '1' : '0');
-    } else if (const auto* combo = qobject_cast<const QComboBox*>(widget)) {
-        text += " current=" + QUrl::toPercentEncoding(combo->currentText());
-    } else if (const auto* stack = qobject_cast<const QStackedWidget*>(widget)) {
-        if (stack->currentWidget())
-            text += " page=" + stack->currentWidget()->objectName().toUtf8();
+        return " value=" + QByteArray::number(slider->value()) +
+               " handle=" + QByteArray::number(handle.x()) + ',' + QByteArray::number(handle.y());
     }
-    return text;
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+        return button->isCheckable() ? QByteArray(" checked=") + "01"[button->isChecked()]
+                                     : QByteArray();
+    if (const auto* combo = qobject_cast<const QComboBox*>(widget))
+        return " current=" + QUrl::toPercentEncoding(combo->currentText());
+    const auto* stack = qobject_cast<const QStackedWidget*>(widget);
+    return stack && stack->currentWidget()
+               ? " page=" + stack->currentWidget()->objectName().toUtf8()
+               : QByteArray();
 }
 
 QByteArray reportedName(const QWidget* widget)
@@ -136,7 +105,7 @@ public:
     WindowWatcher()
     {
         settle_.setSingleShot(true);
-        settle_.setInterval(settleMs);
+        settle_.setInterval(100); // quiet time before a report
         connect(&settle_, &QTimer::timeout, this, &WindowWatcher::report);
     }
 
@@ -156,8 +125,7 @@ public:
         case QEvent::Paint:
             if (widget == window && !painted_) {
                 painted_ = true;
-                // Painting and the flush to the screen finish in this same
-                // event; the zero timer runs once they have.
+                // The zero timer runs once the paint and its flush are done.
                 QTimer::singleShot(0, this, [] {
                     printLine("first-frame " + QByteArray::number(nowNanoseconds()));
                 });
@@ -177,10 +145,9 @@ public:
     }
 
 private:
-    // A press reaches the filter once for every widget it propagates
-    // through, and a key first as a shortcut override (which a combo box's
-    // open list takes Return from, so that no key press follows); the
-    // window system's time stamp tells presses apart.
+    // A press reaches the filter once per widget it propagates through, and
+    // a key first as a shortcut override (an open combo list takes Return
+    // there); the window system's time stamp tells presses apart.
     void noteInput(const QEvent* event)
     {
         if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride &&
@@ -220,7 +187,6 @@ class WindowProbe : public QGenericPlugin
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "WindowProbe.json")
 
 public:
-    // The application deletes the returned object when it ends.
     QObject* create(const QString&, const QString&) override
     {
         std::fflush(stdout);
