@@ -472,6 +472,8 @@ void PdPlayer::noteOn(const LatticeRatio& ratio)
     }
 
     VoiceSlot& slot = voices_[std::size_t(chosen)];
+    if (slot.isFree())
+        ++busySlots_;
     slot.ratio = ratio;
     slot.index = chosen;
     slot.released = false;
@@ -520,6 +522,8 @@ void PdPlayer::onVoiceStopped(int index)
         noteMap_.erase(entry);
     }
     slot.released = false;
+    if (!slot.isFree())
+        --busySlots_;
     slot.seq = 0;
 }
 
@@ -538,6 +542,8 @@ void PdPlayer::allNotesOff()
 
 int PdPlayer::firstFreeSlot() const
 {
+    if (busySlots_ == voiceCount)
+        return -1;
     for (int i = 0; i < voiceCount; ++i)
         if (voices_[std::size_t(i)].isFree())
             return i;

@@ -225,6 +225,9 @@ private:
     std::array<VoiceSlot, voiceCount> voices_{};
     QHash<LatticeRatio, int> noteMap_;
     std::uint32_t sequenceCounter_ = 0;
+    // Slots whose seq is not 0; with all of them busy a note on need not
+    // look for a free one.
+    int busySlots_ = 0;
 
     QStringList macroNames_;
     QList<float> macroDefaults_;

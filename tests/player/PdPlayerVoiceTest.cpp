@@ -111,6 +111,14 @@ void PdPlayerVoiceTest::stealsTheOldestNote()
     // The next steal takes the next oldest.
     player->noteOn(LatticeRatio(11, 8));
     QCOMPARE(player->noteMapSlot(LatticeRatio(11, 8)), 1);
+
+    // Once a released voice reports itself silent, its slot is free again
+    // and the next note takes it without stealing.
+    player->noteOff(fillRatio(9));
+    reportStopped(10.0f);
+    player->noteOn(LatticeRatio(13, 8));
+    QCOMPARE(player->noteMapSlot(LatticeRatio(13, 8)), 9);
+    QCOMPARE(player->noteMapSlot(fillRatio(2)), 2);
 }
 
 void PdPlayerVoiceTest::stopReportsOnlyFreeReleasedSlots_data()
