@@ -21,6 +21,8 @@ private slots:
 
     void playsTheRatioAboveTheBase_data();
     void playsTheRatioAboveTheBase();
+    void pluckIsInTuneInEveryTier_data();
+    void pluckIsInTuneInEveryTier();
     void mutedOrPatchlessBlocksAreSilent();
     void framesAreAlignedToPdBlocks_data();
     void framesAreAlignedToPdBlocks();
@@ -76,6 +78,32 @@ void PdPlayerAudioTest::playsTheRatioAboveTheBase()
     QVERIFY(ToneAnalysis::peakLevel(steady) > 0.5f);
     const double found = ToneAnalysis::dominantFrequency(steady, sampleRate, 50.0, 2000.0);
     QVERIFY2(std::fabs(found - hertz) <= 0.5, qPrintable(QString::number(found)));
+}
+
+// The plucked string runs its loop in blocks of 64, 16 or 4 samples by the
+// length of the period; a tier that reads its delay a block late would be
+// out of tune.
+void PdPlayerAudioTest::pluckIsInTuneInEveryTier_data()
+{
+    QTest::addColumn<float>("hertz");
+    QTest::newRow("blocks of 64") << 110.0f;
+    QTest::newRow("blocks of 16") << 1000.0f;
+    QTest::newRow("blocks of 4") << 3000.0f;
+}
+
+void PdPlayerAudioTest::pluckIsInTuneInEveryTier()
+{
+    QFETCH(float, hertz);
+    QVERIFY(patch->useShipped(TestPatch::shippedFolder() + QStringLiteral("/Pluck.pd")));
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    queue(LatticeEvent::BaseFrequencySet, hertz);
+    toggle(QStringLiteral("/"));
+    leftChannel(sampleRate / 20); // past the burst
+    const std::vector<float> steady = leftChannel(sampleRate / 2);
+    const double found =
+        ToneAnalysis::dominantFrequency(steady, sampleRate, 0.97 * hertz, 1.03 * hertz);
+    const double cents = 1200.0 * std::log2(found / double(hertz));
+    QVERIFY2(std::fabs(cents) <= 2.0, qPrintable(QStringLiteral("%1 cents").arg(cents)));
 }
 
 void PdPlayerAudioTest::mutedOrPatchlessBlocksAreSilent()
