@@ -30,6 +30,8 @@ private slots:
     void shippedVoicesOpenAndStayBelowFullScale();
     void everyMacroAudiblyChangesTheVoice_data() { shippedVoicesOpenAndStayBelowFullScale_data(); }
     void everyMacroAudiblyChangesTheVoice();
+    void startsAndStopsWithoutClicks_data() { shippedVoicesOpenAndStayBelowFullScale_data(); }
+    void startsAndStopsWithoutClicks();
 
 private:
     std::vector<double> noteFeatures(const QList<float>& macros);
@@ -190,6 +192,73 @@ void PdPlayerAudioTest::shippedVoicesOpenAndStayBelowFullScale()
             busy += player->voiceSlot(i).isFree() ? 0 : 1;
     }
     QCOMPARE(busy, 0);
+}
+
+// A click is a jump. A note has to rise over milliseconds: at 1 kHz its
+// first millisecond (one period, so the oscillators' random phases do not
+// matter) must be well below its loudest millisecond. Its release, down to
+// the silence after the slot is freed, must never step from one sample to
+// the next by more than the held note does.
+void PdPlayerAudioTest::startsAndStopsWithoutClicks()
+{
+    QFETCH(QString, voice);
+    QVERIFY2(!voice.isEmpty(), "no voice patches beside the executable");
+    QVERIFY(patch->useShipped(voice));
+    QList<float> defaults;
+    connect(player.get(), &PdPlayer::macroDefaultsReceived,
+            [&defaults](const QList<float>& values) { defaults = values; });
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    for (int i = 0; i < defaults.size(); ++i)
+        queue(LatticeEvent::Macro1 + i, defaults[i] < 0.0f ? 0.5f : defaults[i]);
+    const auto rms = [](const std::vector<float>& x, std::size_t from, std::size_t count) {
+        double energy = 0.0;
+        for (std::size_t i = from; i < from + count; ++i)
+            energy += double(x[i]) * double(x[i]);
+        return std::sqrt(energy / double(count));
+    };
+    const auto largestStep = [](const std::vector<float>& x) {
+        float step = 0.0f;
+        for (std::size_t i = 1; i < x.size(); ++i)
+            step = std::max(step, std::fabs(x[i] - x[i - 1]));
+        return step;
+    };
+
+    const std::size_t period = sampleRate / 1000;
+    renderFrames(*player, sampleRate / 10); // the master volume's fade-in after a load
+    queue(LatticeEvent::BaseFrequencySet, 1000.0f);
+    toggle(QStringLiteral("/"));
+    const std::vector<float> onset = leftChannel(256 * 100);
+    double loudest = 0.0;
+    for (std::size_t from = period; from + period <= onset.size(); from += period / 4)
+        loudest = std::max(loudest, rms(onset, from, period));
+    QVERIFY2(
+        loudest > 1e-3 && rms(onset, 0, period) <= 0.5 * loudest,
+        qPrintable(
+            QStringLiteral("first ms %1, loudest ms %2").arg(rms(onset, 0, period)).arg(loudest)));
+    toggle(QStringLiteral("/"));
+    for (int second = 0; second < 5 && !player->voiceSlot(0).isFree(); ++second)
+        renderFrames(*player, sampleRate);
+
+    queue(LatticeEvent::BaseFrequencySet, 220.0f);
+    toggle(QStringLiteral("/"));
+    // Whole blocks, so that the release carries straight on from the last sample.
+    const std::vector<float> held = leftChannel(256 * (sampleRate * 4 / 10 / 256));
+    const float heldStep =
+        largestStep(std::vector<float>(held.begin() + std::ptrdiff_t(held.size() / 2), held.end()));
+    toggle(QStringLiteral("/"));
+    std::vector<float> release{held.back()};
+    for (int block = 0; block < 4 * sampleRate / 256 && !player->voiceSlot(0).isFree(); ++block) {
+        const std::vector<float> more = leftChannel(256);
+        release.insert(release.end(), more.begin(), more.end());
+    }
+    QVERIFY(player->voiceSlot(0).isFree());
+    const std::vector<float> after = leftChannel(256);
+    release.insert(release.end(), after.begin(), after.end());
+    QVERIFY(ToneAnalysis::peakLevel(after) < 1e-4f); // the bus filters' last breath
+    QVERIFY2(largestStep(release) <= 1.5f * heldStep,
+             qPrintable(QStringLiteral("release steps by %1, the held note by %2")
+                            .arg(largestStep(release))
+                            .arg(heldStep)));
 }
 
 // Levels in dB of one note at 220 Hz held for 0.6 s and released: its level
