@@ -138,7 +138,11 @@ void WindowEndToEndTest::playersChangesAreHeardAndKept()
                r.value("monoButton", "checked") == "1" &&
                r.value("volumeSlider", "value").toInt() == volume;
     }),
-             QTest::toString(again.report().window));
+             qPrintable(QStringLiteral("window at %1,%2, %3x%4")
+                            .arg(again.report().window.x())
+                            .arg(again.report().window.y())
+                            .arg(again.report().window.width())
+                            .arg(again.report().window.height())));
     QVERIFY(second->sendSignal(SIGTERM) && second->waitForExit());
 }
 
