@@ -1,7 +1,8 @@
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include "ToolRun.h"
 
 // Runs the built lattice-tool check on files made here and reads what it
 // prints and how it exits.
@@ -17,14 +18,8 @@ class CheckCommandTest : public QObject
     };
     Run run(const QStringList& arguments) const
     {
-        QProcess process;
-        process.setWorkingDirectory(folder->path());
-        process.start(QStringLiteral(LATTICE_TOOL_PATH), QStringList{"check"} + arguments);
-        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-            return {-1, {}, QStringLiteral("did not finish normally")};
-        return {process.exitCode(),
-                QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
-                QString::fromUtf8(process.readAllStandardError())};
+        const ToolRun tool = runTool(QStringLiteral("check"), arguments, folder->path());
+        return {tool.exitCode, tool.out.split('\n', Qt::SkipEmptyParts), tool.err};
     }
     bool writeFile(const QString& name, const QByteArray& text) const
     {

@@ -1,26 +1,18 @@
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QtTest>
+
+#include "ToolRun.h"
 
 // Runs the built lattice-tool note as a user would and reads what it prints.
 class NoteCommandTest : public QObject
 {
     Q_OBJECT
 
-    struct Run
-    {
-        int exitCode;
-        QString out, err;
-    };
+    using Run = ToolRun;
     static Run run(const QStringList& arguments)
     {
-        QProcess process;
-        process.start(QStringLiteral(LATTICE_TOOL_PATH), QStringList{"note"} + arguments);
-        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-            return {-1, QString(), QStringLiteral("did not finish normally")};
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        return runTool(QStringLiteral("note"), arguments);
     }
 
 private slots:

@@ -1,6 +1,7 @@
-#include <QProcess>
 #include <QUdpSocket>
 #include <QtTest>
+
+#include "ToolRun.h"
 
 // Runs the built lattice-tool wand against a socket of the test's own on the
 // loopback interface and checks every byte that arrives.
@@ -8,19 +9,10 @@ class WandCommandTest : public QObject
 {
     Q_OBJECT
 
-    struct Run
-    {
-        int exitCode;
-        QString out, err;
-    };
+    using Run = ToolRun;
     static Run run(const QStringList& arguments)
     {
-        QProcess process;
-        process.start(QStringLiteral(LATTICE_TOOL_PATH), QStringList{"wand"} + arguments);
-        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-            return {-1, QString(), QStringLiteral("did not finish normally")};
-        return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
-                QString::fromLocal8Bit(process.readAllStandardError())};
+        return runTool(QStringLiteral("wand"), arguments);
     }
 
     // The tool has finished sending; a datagram not there within five
