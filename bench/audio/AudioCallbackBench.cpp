@@ -146,13 +146,21 @@ public:
             thread.join();
         threads_.clear();
     }
-    long guiSent() const { return guiSent_.load(); }
-    long serialSent() const { return serialSent_.load(); }
+    // The counts below run from here.
+    void startWindow()
+    {
+        guiBefore_ = guiSent_.load();
+        serialBefore_ = serialSent_.load();
+    }
+    long guiSent() const { return guiSent_.load() - guiBefore_; }
+    long serialSent() const { return serialSent_.load() - serialBefore_; }
 
 private:
     std::atomic<bool> stop_{false};
     std::atomic<long> guiSent_{0};
     std::atomic<long> serialSent_{0};
+    long guiBefore_ = 0;
+    long serialBefore_ = 0;
     std::vector<std::thread> threads_;
 };
 
@@ -258,6 +266,7 @@ int main(int argc, char** argv)
                 load.start(player, paths);
                 QTimer::singleShot(settleMilliseconds, Qt::PreciseTimer, &app, [&] {
                     output.resetCallbackStatistics();
+                    load.startWindow();
                     QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app,
                                        &QCoreApplication::quit);
                 });

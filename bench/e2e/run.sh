@@ -12,15 +12,7 @@ build=${2:-$root/build}
 bench=$build/bin/window_bench
 [ -x "$bench" ] || { echo "run.sh: $bench not built (it needs the tests built too)" >&2; exit 2; }
 
-home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
-export HOME=$home XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config
 unset QT_QPA_PLATFORM
-# PortAudio's ALSA probe reports every missing card on stderr; keep it out
-# of the report.
-status=0
-"$root/scripts/xvfb-test-display.sh" run --wm -- \
+exec "$root/bench/support/isolated.sh" "$root/scripts/xvfb-test-display.sh" run --wm -- \
     "$root/scripts/jack-test-server.sh" run -- \
-    "$bench" --runs "$runs" --changes $((runs + 1)) 2>"$home/stderr.log" || status=$?
-grep -v '^ALSA lib' "$home/stderr.log" >&2 || true
-exit $status
+    "$bench" --runs "$runs" --changes $((runs + 1))

@@ -8,16 +8,11 @@ here=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$here/build}
 bin=$build/bin
 
-# Never touch a real user's data.
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-export HOME=$scratch XDG_DATA_HOME=$scratch/data
-
 for bench in player_render_bench player_event_bench player_pd_batch_bench; do
   if [ ! -x "$bin/$bench" ]; then
     echo "run.sh: $bin/$bench is missing; build first" >&2
     exit 1
   fi
   echo "== $bench"
-  "$bin/$bench"
+  "$here/bench/support/isolated.sh" "$bin/$bench"
 done

@@ -12,14 +12,6 @@ build=${2:-$root/build}
 bench=$build/bin/startup_bench
 [ -x "$bench" ] || { echo "run.sh: $bench not built" >&2; exit 2; }
 
-home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
-export HOME=$home XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config
 unset QT_QPA_PLATFORM
-# PortAudio's ALSA probe reports every missing card on stderr; keep it out
-# of the report but at hand.
-status=0
-"$root/scripts/xvfb-test-display.sh" run -- \
-    "$root/scripts/jack-test-server.sh" run -- "$bench" "$runs" 2>"$home/stderr.log" || status=$?
-grep -v '^ALSA lib' "$home/stderr.log" >&2 || true
-exit $status
+exec "$root/bench/support/isolated.sh" "$root/scripts/xvfb-test-display.sh" run -- \
+    "$root/scripts/jack-test-server.sh" run -- "$bench" "$runs"
