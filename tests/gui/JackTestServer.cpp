@@ -10,62 +10,54 @@
 
 static QString serverScript()
 {
-    return qEnvironmentVariable("LATTICE_SOURCE_DIR") +
-           QStringLiteral("/scripts/jack-test-server.sh");
+    return qEnvironmentVariable("LATTICE_SOURCE_DIR") + "/scripts/jack-test-server.sh";
 }
 
-JackTestServer::JackTestServer(const QStringList& options)
+JackTestServer::JackTestServer()
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("jackd")).isEmpty()) {
-        error_ = QStringLiteral("jackd is not installed (Debian package jackd2)");
+    if (QStandardPaths::findExecutable("jackd").isEmpty()) {
+        error_ = "jackd is not installed (Debian package jackd2)";
         return;
     }
     QProcess script;
-    script.start(QStringLiteral("bash"),
-                 QStringList{serverScript(), QStringLiteral("start"), QStringLiteral("--owner"),
-                             QString::number(QCoreApplication::applicationPid())} +
-                     options);
+    const QString owner = QString::number(QCoreApplication::applicationPid());
+    script.start("bash", {serverScript(), "start", "--owner", owner});
     if (!script.waitForFinished(60000) || script.exitCode() != 0) {
-        error_ = QStringLiteral("the JACK test server did not start: ") +
-                 QString::fromLocal8Bit(script.readAllStandardError());
+        error_ = "the JACK test server did not start: " + script.readAllStandardError();
         return;
     }
     for (const QString& line : QString::fromUtf8(script.readAllStandardOutput()).split('\n'))
-        if (line.startsWith(QLatin1String("JACK_DEFAULT_SERVER=")))
+        if (line.startsWith("JACK_DEFAULT_SERVER="))
             name_ = line.section('=', 1);
     if (name_.isEmpty())
-        error_ = QStringLiteral("the JACK test server script named no server");
+        error_ = "the JACK test server script named no server";
 }
 
 JackTestServer::~JackTestServer()
 {
     if (isRunning())
-        QProcess::execute(QStringLiteral("bash"), {serverScript(), QStringLiteral("stop"), name_});
+        QProcess::execute("bash", {serverScript(), "stop", name_});
 }
 
 void JackTestServer::addTo(QProcessEnvironment& environment) const
 {
-    environment.insert(QStringLiteral("JACK_DEFAULT_SERVER"), name_);
-    environment.insert(QStringLiteral("JACK_NO_START_SERVER"), QStringLiteral("1"));
+    environment.insert("JACK_DEFAULT_SERVER", name_);
+    environment.insert("JACK_NO_START_SERVER", "1");
 }
 
-std::vector<double> JackTestServer::levels(const std::vector<double>& frequencies,
-                                           const QString& port) const
+std::vector<double> JackTestServer::levels(const std::vector<double>& frequencies) const
 {
     QTemporaryDir folder;
-    const QString take = folder.filePath(QStringLiteral("take.wav"));
-    QProcess recorder;
+    const QString take = folder.filePath("take.wav");
+    QProcess recorder, sox;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     addTo(environment);
     recorder.setProcessEnvironment(environment);
-    recorder.start(QStringLiteral("jack_rec"), {"-f", take, "-d", "1", port});
-    QProcess sox;
+    recorder.start("jack_rec", {"-f", take, "-d", "1", "PortAudio:out_0"});
     if (recorder.waitForFinished(10000) && recorder.exitCode() == 0)
-        sox.start(QStringLiteral("sox"),
-                  {take, "-t", "f32", "-r", "44100", "-", "remix", "1", "trim", "0.5"});
+        sox.start("sox", {take, "-t", "f32", "-r", "44100", "-", "remix", "1", "trim", "0.5"});
     if (!sox.waitForFinished(10000) || sox.exitCode() != 0)
-        qWarning("recording %s failed: %s%s", qPrintable(port),
-                 recorder.readAllStandardError().constData(),
+        qWarning("recording failed: %s%s", recorder.readAllStandardError().constData(),
                  sox.readAllStandardError().constData());
     const QByteArray bytes = sox.readAllStandardOutput();
     std::vector<float> samples(std::size_t(bytes.size()) / sizeof(float));
@@ -75,12 +67,4 @@ std::vector<double> JackTestServer::levels(const std::vector<double>& frequencie
         result.push_back(samples.empty() ? 0.0
                                          : ToneAnalysis::magnitudeAt(samples, frequency, 44100));
     return result;
-}
-
-QByteArray JackTestServer::describe(const std::vector<double>& levels)
-{
-    QByteArray text = "levels";
-    for (double level : levels)
-        text += ' ' + QByteArray::number(level);
-    return text;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QProcessEnvironment>
-#include <QString>
 #include <QStringList>
 #include <vector>
 
@@ -11,8 +10,8 @@
 class JackTestServer
 {
 public:
-    // Starts with the script's options (such as --rate 48000), bounded.
-    explicit JackTestServer(const QStringList& options = {});
+    JackTestServer(); // bounded
+
     ~JackTestServer();
     JackTestServer(const JackTestServer&) = delete;
     JackTestServer& operator=(const JackTestServer&) = delete;
@@ -22,13 +21,10 @@ public:
     QString error() const { return error_; } // why it did not start
     // Points PortAudio's JACK host API at this server, and only this one.
     void addTo(QProcessEnvironment& environment) const;
-    // The magnitudes of frequencies in one second recorded from port's
-    // first channel from half a second on, when attacks have settled; zeros
-    // (and a warning why) when the recording failed.
-    std::vector<double> levels(const std::vector<double>& frequencies,
-                               const QString& port = QStringLiteral("PortAudio:out_0")) const;
-    // levels as text for a failure message.
-    static QByteArray describe(const std::vector<double>& levels);
+    // The magnitudes of frequencies in one second recorded from the
+    // program's first channel (PortAudio:out_0) from half a second on, when
+    // attacks have settled; zeros (and a warning why) when the recording failed.
+    std::vector<double> levels(const std::vector<double>& frequencies) const;
 
 private:
     QString name_;

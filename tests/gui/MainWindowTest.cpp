@@ -16,7 +16,6 @@
 #include "TweakDialog.h"
 
 #include <QComboBox>
-#include <QGraphicsEllipseItem>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -115,37 +114,26 @@ private slots:
         settle();
     }
 
-    void patchMenuListsVoicesOrNoneLoaded_data()
-    {
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QStringList>("entries");
-        QTest::newRow("no patch at all") << QStringList{} << QStringList{"None loaded"};
-        // Plain files directly in "patches" in case-sensitive order, named
-        // without a lower-case ".pd"; the shell folder holds no voice.
-        QTest::newRow("voices") << QStringList{"b.pd", "A.pd", "Drone.PD", "shell/lattice_main.pd"}
-                                << QStringList{"A", "Drone.PD", "b", "None loaded"};
-    }
-
     // Without the default patch and Sine.pd, "None loaded" is chosen, and the
-    // step buttons of a menu without voices do nothing harmful.
+    // step buttons of a menu without voices do nothing harmful. The voices are
+    // the plain files directly in "patches" in case-sensitive order, named
+    // without a lower-case ".pd"; the shell folder holds no voice.
     void patchMenuListsVoicesOrNoneLoaded()
     {
-        QFETCH(QStringList, files);
-        QFETCH(QStringList, entries);
-        for (const QString& name : files)
+        window = makeWindow({});
+        child<QToolButton>("patchIncButton")->click();
+        child<QToolButton>("patchDecButton")->click();
+        QCOMPARE(menuTexts(child<QComboBox>("patchMenu")), QStringList{"None loaded"});
+        QCOMPARE(child<QComboBox>("patchMenu")->currentText(), "None loaded");
+        QVERIFY(shownMessages.isEmpty());
+
+        for (const char* name : {"b.pd", "A.pd", "Drone.PD", "shell/lattice_main.pd"})
             QVERIFY(putFile(scratch->filePath("bin/patches/") + name));
         window = makeWindow({});
         auto* menu = child<QComboBox>("patchMenu");
-        QCOMPARE(menuTexts(menu), entries);
+        QCOMPARE(menuTexts(menu), (QStringList{"A", "Drone.PD", "b", "None loaded"}));
         QCOMPARE(menu->currentText(), "None loaded");
-        if (!files.isEmpty()) {
-            QCOMPARE(menu->itemData(0).toString(), scratch->filePath("bin/patches/A.pd"));
-            return;
-        }
-        child<QToolButton>("patchIncButton")->click();
-        child<QToolButton>("patchDecButton")->click();
-        QCOMPARE(menuTexts(menu), entries);
-        QVERIFY(shownMessages.isEmpty());
+        QCOMPARE(menu->itemData(0).toString(), scratch->filePath("bin/patches/A.pd"));
     }
 
     void failedLoadKeepsThePreviousEntry_data()
@@ -162,19 +150,15 @@ private slots:
     void failedLoadKeepsThePreviousEntry()
     {
         QFETCH(QString, failure);
-        if (failure == "start-up")
+        const bool atStartUp = failure == "start-up";
+        const QString tried = scratch->filePath(failure == "no main" ? "elsewhere/New.pd"
+                                                : atStartUp          ? "bin/patches/A.pd"
+                                                                     : "bin/patches/B.pd");
+        if (atStartUp)
             QVERIFY(QFile::remove(runtimePatch("lattice_main.pd")));
         window = makeWindow({"A.pd", "B.pd"});
         settle();
-        auto* menu = child<QComboBox>("patchMenu");
-        QString tried = scratch->filePath("bin/patches/A.pd");
-        QString before = "None loaded";
-        QStringList entries{"A", "B", "None loaded"};
-        if (failure != "start-up") {
-            QCOMPARE(menu->currentText(), before = "A");
-            entries = menuTexts(menu);
-            tried =
-                scratch->filePath(failure == "no main" ? "elsewhere/New.pd" : "bin/patches/B.pd");
+        if (!atStartUp) {
             QVERIFY(failure == "B missing" ? QFile::remove(tried) : putFile(tried));
             TestAudioOutput stalled(&app().player());
             if (failure == "stalled") {
@@ -190,81 +174,48 @@ private slots:
             app().player().setAudioOutput(nullptr);
         }
         QCOMPARE(shownMessages, QStringList{"Failed to load patch " + tried + '.'});
-        QCOMPARE(menuTexts(menu), entries);
-        QCOMPARE(menu->currentText(), before);
+        auto* menu = child<QComboBox>("patchMenu");
+        QCOMPARE(menuTexts(menu).join(','), atStartUp ? "A,B,None loaded" : "A,B");
+        QCOMPARE(menu->currentText(), atStartUp ? "None loaded" : "A");
     }
 
-    // "Mono" clicked while checked sends poly; the player's answer checks
-    // "Poly" and sends nothing back.
-    void monoClickedWhileCheckedSwitchesToPoly()
+    // "Mono" clicked while checked sends poly; the player's answers check
+    // "Poly" and move the volume slider without an echo.
+    void controlsSendAndFollowThePlayer()
     {
         window = makeWindow({});
         queue(LatticeEvent::MonophonicSet, 1.0f);
         settle();
         QVERIFY(child<QPushButton>("monoButton")->isChecked());
+        auto* slider = child<QSlider>("volumeSlider");
         child<QPushButton>("monoButton")->click();
-        QCOMPARE(drain(), QStringList{"monophonicChanged(false)"});
+        queue(LatticeEvent::MasterVolumeSet, 0.5f);
+        QCOMPARE(drain(), (QStringList{"volumeChanged(0.5)", "monophonicChanged(false)"}));
         QCoreApplication::processEvents();
+        QCOMPARE(slider->value(), 70);
         QVERIFY(!child<QPushButton>("monoButton")->isChecked());
         QVERIFY(child<QPushButton>("polyButton")->isChecked());
         QCOMPARE(drain(), QStringList{});
     }
 
-    void relabelsMacros_data()
-    {
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QStringList>("labels");
-        const QString unused = QStringLiteral("Unused");
-        QTest::newRow("three, any case, one empty")
-            << QStringList{"CUTOFF", "", "dRIVE"}
-            << QStringList{"Cutoff", unused, "Drive", unused, unused, unused, unused, unused};
-        QTest::newRow("ten: the first eight")
-            << QStringList{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}
-            << QStringList{"A", "B", "C", "D", "E", "F", "G", "H"};
-    }
-
-    // Used macros are enabled, unused ones disabled, label and slider alike.
-    void relabelsMacros()
-    {
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, labels);
-        window = makeWindow({});
-        window->onMacroNamesReceived(names);
-        for (int i = 0; i < MainWindow::macroCount; ++i) {
-            auto* label = child<QLabel>("macroLabel" + QString::number(i + 1));
-            QCOMPARE(label->text(), labels.at(i));
-            QCOMPARE(label->isEnabled(), labels.at(i) != "Unused");
-            QCOMPARE(child<QSlider>("macroSlider" + QString::number(i + 1))->isEnabled(),
-                     labels.at(i) != "Unused");
-        }
-    }
-
-    // Negative defaults send nothing, 0.0 is a value, and entries past the eighth
-    // are dropped: their codes would be other events.
-    void sendsMacroDefaultsOfTheEightMacros()
+    // Names are title-cased; a used macro's label and slider are enabled, an
+    // unused one's disabled; names and defaults past the eighth are dropped
+    // (their codes would be other events). A negative default sends nothing,
+    // 0.0 is a value.
+    void takesTheEightMacrosOfThePatch()
     {
         window = makeWindow({"A.pd"});
         settle();
+        window->onMacroNamesReceived({"CUTOFF", "", "dRIVE"});
+        QCOMPARE(macroLabels(),
+                 "Cutoff,Unused--,Drive,Unused--,Unused--,Unused--,Unused--,Unused--");
+        window->onMacroNamesReceived({"a", "b", "c", "d", "e", "f", "g", "h", "i"});
+        QCOMPARE(macroLabels(), "A,B,C,D,E,F,G,H");
+
         window->onMacroDefaultsReceived(
             {-1.0f, 0.0f, 0.25f, -0.5f, -0.4f, -1.0f, -1.0f, 1.0f, 0.5f, 0.5f});
         QCOMPARE(drain(), (QStringList{"macroValueChanged(2,0)", "macroValueChanged(3,0.25)",
                                        "macroValueChanged(5,-0.4)", "macroValueChanged(8,1)"}));
-    }
-
-    // 120 of 140 sends 6/7; the player's 0.5 moves the slider without an echo.
-    void volumeSliderSendsAndFollows()
-    {
-        window = makeWindow({});
-        settle();
-        auto* slider = child<QSlider>("volumeSlider");
-        slider->setValue(140);
-        slider->setValue(120);
-        QCOMPARE(drain(), (QStringList{"volumeChanged(1)", "volumeChanged(0.857143)"}));
-        queue(LatticeEvent::MasterVolumeSet, 0.5f);
-        QCOMPARE(drain(), QStringList{"volumeChanged(0.5)"});
-        QCoreApplication::processEvents();
-        QCOMPARE(slider->value(), 70);
-        QCOMPARE(drain(), QStringList{});
     }
 
     void readoutShowsStepsAndFrequency()
@@ -288,8 +239,6 @@ private slots:
     {
         window = makeWindow({});
         auto* diagnostics = window->findChild<DiagnosticsDialog*>();
-        QVERIFY(!diagnostics->isVisible());
-
         QTest::keyClick(window.get(), Qt::Key_9, Qt::ControlModifier);
         QVERIFY(diagnostics->isVisible());
         emit app().diagnosticMessage("[12:00:00.000]  first\n");
@@ -314,23 +263,16 @@ private slots:
         auto* diameter = tweaks->findChild<QSpinBox*>("BALL_DIAMETER");
         diameter->setValue(5000);
         QCOMPARE(BALL_DIAMETER, 1000);
-        diameter->setValue(-5000);
-        QCOMPARE(BALL_DIAMETER, -1000);
 
         const LatticeNoteEvent root{LatticePath()};
         app().player().queueEventGui(&root);
         QCOMPARE(drain(), QStringList{"noteToggled(1/1,true)"});
         diameter->setValue(40);
-        auto rootWidth = [this] {
-            const auto* ball = window->currentView()->latticeWidget()->ballWidget(LatticePath());
-            for (QGraphicsItem* item : ball->childItems())
-                if (auto* ellipse = qgraphicsitem_cast<QGraphicsEllipseItem*>(item);
-                    ellipse && ellipse->zValue() == 20)
-                    return ellipse->rect().width();
-            return 0.0;
+        const LatticeView* view = window->currentView();
+        const auto rootWidth = [view] {
+            return view->latticeWidget()->ballWidget(LatticePath())->boundingRect().width();
         };
         QCOMPARE(rootWidth(), double(savedDiameter));
-
         tweaks->findChild<QPushButton*>()->click();
         BALL_DIAMETER = savedDiameter;
         QCOMPARE(rootWidth(), 40.0);
@@ -354,6 +296,18 @@ private:
     template <typename T> T* child(const QString& name) const
     {
         return window->findChild<T*>(name);
+    }
+
+    // The labels' texts, each with a '-' for each of label and slider disabled.
+    QString macroLabels() const
+    {
+        QStringList shown;
+        for (int i = 1; i <= MainWindow::macroCount; ++i) {
+            const auto* label = child<QLabel>(QStringLiteral("macroLabel%1").arg(i));
+            const auto* slider = child<QSlider>(QStringLiteral("macroSlider%1").arg(i));
+            shown.append(label->text() + QString(!label->isEnabled() + !slider->isEnabled(), '-'));
+        }
+        return shown.join(',');
     }
 
     QTemporaryDir home;

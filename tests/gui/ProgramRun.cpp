@@ -1,9 +1,7 @@
 #include "ProgramRun.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QUdpSocket>
 #include <signal.h>
@@ -11,13 +9,12 @@
 ProgramRun::ProgramRun(const QString& program)
     : program_(program), environment_(QProcessEnvironment::systemEnvironment())
 {
-    QDir(folder()).mkpath(QStringLiteral("home"));
-    environment_.insert(QStringLiteral("HOME"), folder() + QStringLiteral("/home"));
-    environment_.insert(QStringLiteral("XDG_DATA_HOME"), folder() + QStringLiteral("/data"));
-    environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), folder() + QStringLiteral("/config"));
-    environment_.insert(QStringLiteral("LATTICE_MESSAGE_LOG"),
-                        folder() + QStringLiteral("/messages.jsonl"));
-    environment_.insert(QStringLiteral("LATTICE_STARTUP_TRACE"), QStringLiteral("1"));
+    QDir(folder()).mkpath("home");
+    environment_.insert("HOME", folder() + "/home");
+    environment_.insert("XDG_DATA_HOME", folder() + "/data");
+    environment_.insert("XDG_CONFIG_HOME", folder() + "/config");
+    environment_.insert("LATTICE_MESSAGE_LOG", folder() + "/messages.jsonl");
+    environment_.insert("LATTICE_STARTUP_TRACE", "1");
 }
 
 ProgramRun::~ProgramRun()
@@ -47,9 +44,9 @@ void ProgramRun::start()
     process_.start(program_, {});
 }
 
-bool ProgramRun::waitUntil(const std::function<bool()>& done, int timeoutMs)
+bool ProgramRun::waitUntil(const std::function<bool()>& done)
 {
-    const QDeadlineTimer deadline(timeoutMs);
+    const QDeadlineTimer deadline(30000);
     while (!done()) {
         if (deadline.hasExpired() || !isRunning())
             return done();
@@ -59,9 +56,9 @@ bool ProgramRun::waitUntil(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
-bool ProgramRun::waitForExit(int timeoutMs)
+bool ProgramRun::waitForExit()
 {
-    const bool ended = !isRunning() || process_.waitForFinished(timeoutMs);
+    const bool ended = !isRunning() || process_.waitForFinished(30000);
     standardError();
     return ended;
 }
@@ -73,14 +70,13 @@ bool ProgramRun::sendSignal(int signalNumber) const
 
 int ProgramRun::exitStatus() const
 {
-    if (isRunning() || process_.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process_.exitCode();
+    const bool normal = !isRunning() && process_.exitStatus() == QProcess::NormalExit;
+    return normal ? process_.exitCode() : -1;
 }
 
 QStringList ProgramRun::messages() const
 {
-    QFile file(folder() + QStringLiteral("/messages.jsonl"));
+    QFile file(folder() + "/messages.jsonl");
     QStringList texts;
     if (file.open(QIODevice::ReadOnly))
         for (const QByteArray& line : file.readAll().split('\n'))
@@ -99,9 +95,8 @@ int ProgramRun::freeUdpPort()
 QByteArray ProgramRun::wand(const char* tag, int port)
 {
     QProcess tool;
-    tool.start(QCoreApplication::applicationDirPath() + QStringLiteral("/lattice-tool"),
-               {QStringLiteral("wand"), QLatin1String(tag), QStringLiteral("--port"),
-                QString::number(port)});
+    tool.start(QCoreApplication::applicationDirPath() + "/lattice-tool",
+               {"wand", tag, "--port", QString::number(port)});
     if (!tool.waitForFinished(10000))
         return "lattice-tool wand did not finish";
     return tool.exitCode() == 0 ? QByteArray() : "failed: " + tool.readAllStandardError();

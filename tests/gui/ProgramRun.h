@@ -1,13 +1,9 @@
 #pragma once
 
-#include <QByteArray>
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -18,42 +14,40 @@
 class ProgramRun
 {
 public:
-    explicit ProgramRun(const QString& program = defaultProgram());
+    // By default tuning-lattice beside the test.
+    explicit ProgramRun(const QString& program = QCoreApplication::applicationDirPath() +
+                                                 "/tuning-lattice");
     ~ProgramRun(); // kills a program still running
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
 
-    static QString defaultProgram() // tuning-lattice beside the test
-    {
-        return QCoreApplication::applicationDirPath() + QStringLiteral("/tuning-lattice");
-    }
     static int freeUdpPort();
     // Plays tag to port with `lattice-tool wand`; empty when that worked.
     static QByteArray wand(const char* tag, int port);
-    static QString applicationName() { return QStringLiteral("Elsted Tuning Lattice"); }
+    static QString applicationName() { return "Elsted Tuning Lattice"; }
 
     QString folder() const { return folder_.path(); }
     QString dataDirectory() const
     {
-        return environment_.value(QStringLiteral("XDG_DATA_HOME")) + '/' + applicationName();
+        return environment_.value("XDG_DATA_HOME") + '/' + applicationName();
     }
     QProcessEnvironment& environment() { return environment_; }
     bool writeDataFile(const QString& name, const QByteArray& contents) const;
-    QByteArray dataFile(const QString& name) const;
-    QJsonObject options() const // empty when missing or invalid
+    QByteArray dataFile(const QString& name) const; // empty when missing
+    QJsonObject options() const                     // empty when missing or invalid
     {
-        return QJsonDocument::fromJson(dataFile(QStringLiteral("options.json"))).object();
+        return QJsonDocument::fromJson(dataFile("options.json")).object();
     }
 
     void start();
-    // Polls done, bounded, while the output keeps being collected; false
-    // on timeout or once the program has ended without done holding.
-    bool waitUntil(const std::function<bool()>& done, int timeoutMs = 30000);
+    // Polls done for up to 30 s while the output keeps being collected;
+    // false on timeout or once the program has ended without done holding.
+    bool waitUntil(const std::function<bool()>& done);
     bool waitForEventLoop()
     {
         return waitUntil([this] { return standardError().contains("startup-trace event-loop "); });
     }
-    bool waitForExit(int timeoutMs = 30000);
+    bool waitForExit(); // bounded, 30 s
     bool sendSignal(int signalNumber) const;
     bool isRunning() const { return process_.state() != QProcess::NotRunning; }
     int exitStatus() const; // of a normal exit; -1 after a crash or a kill

@@ -1,38 +1,32 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QPoint>
 #include <QRect>
-#include <QSize>
-#include <QString>
 #include <QStringList>
 #include <functional>
 #include <vector>
 
 class ProgramRun;
 
-// The window probe's (probe/WindowProbe.cpp) last report and the latest ball
-// dump (LATTICE_DUMP_BALLS), in screen pixels.
+// The window probe's (probe/WindowProbe.cpp) last report and where the ball
+// dumps (LATTICE_DUMP_BALLS) placed each ball last, in screen pixels.
 struct WindowReport
 {
     struct Widget
     {
         QRect rect;
-        QHash<QByteArray, QByteArray> values; // value=, handle=, checked=, current=, page=
+        QHash<QByteArray, QByteArray> values; // value=, checked=, current=, page=
     };
 
     QRect window; // the client area; invalid before the first report
     QHash<QByteArray, Widget> widgets;
     QHash<QByteArray, QPoint> balls;
 
-    bool shows(const QByteArray& name) const { return widgets.contains(name); }
     QPoint centre(const QByteArray& name) const { return widgets.value(name).rect.center(); }
     QByteArray value(const QByteArray& name, const QByteArray& key) const
     {
         return widgets.value(name).values.value(key);
     }
-    QPoint handle(const QByteArray& name) const; // the centre of a slider's handle
 };
 
 // The main window of a ProgramRun used as a user uses it: input goes through
@@ -55,8 +49,8 @@ public:
     bool popupShown();                // a combo box's list is open
     std::vector<qint64> inputTimes(); // each key or button press, CLOCK_MONOTONIC
 
-    bool click(QPoint at);
-    bool drag(QPoint from, QPoint to);
+    // Buttons 4 and 5 turn the wheel up and down a notch.
+    bool click(QPoint at, int button = 1, int times = 1);
     // Commands chained in one call, so that their events arrive back to back.
     static bool xdotool(const QStringList& commands);
     bool moveAndResize(QPoint position, QSize size); // through the window manager
@@ -65,6 +59,7 @@ public:
 
 private:
     QByteArray windowId();
+    std::vector<qint64> times(const QByteArray& prefix); // of "probe KIND NANOSECONDS" lines
 
     ProgramRun& run_;
 };

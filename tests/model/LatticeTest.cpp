@@ -5,8 +5,6 @@
 #include "SpelledNote.h"
 
 #include <QtTest>
-#include <functional>
-#include <memory>
 
 // Emits what the player reports, under the player's signal names.
 class FakePlayer : public QObject
@@ -41,18 +39,11 @@ LatticeBall* ball(const Lattice& lattice, const QString& path)
     return lattice.ballAtPath(LatticePath(path));
 }
 
-void forEachBall(LatticeBall* ball, const std::function<void(LatticeBall*)>& visit)
+int countBalls(const LatticeBall* ball, bool disabledOnly = false)
 {
-    visit(ball);
-    for (LatticeBall* child : ball->children())
-        forEachBall(child, visit);
-}
-
-int countBalls(const Lattice& lattice, bool disabledOnly = false)
-{
-    int count = 0;
-    forEachBall(lattice.root(),
-                [&](LatticeBall* ball) { count += disabledOnly && ball->isEnabled() ? 0 : 1; });
+    int count = disabledOnly && ball->isEnabled() ? 0 : 1;
+    for (const LatticeBall* child : ball->children())
+        count += countBalls(child, disabledOnly);
     return count;
 }
 
@@ -62,8 +53,6 @@ class LatticeTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dataHome;
-
 private slots:
     void initTestCase()
     {
@@ -71,29 +60,25 @@ private slots:
         qRegisterMetaType<LatticeRatio>("LatticeRatio");
     }
 
-    // Every case starts from an empty data folder of its own.
-    void init()
-    {
-        dataHome = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_DATA_HOME", dataHome->path().toUtf8());
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DataLocation);
-        QVERIFY(folder.startsWith(dataHome->path() + '/') && QDir().mkpath(folder));
-    }
-
     void initWritesDefaultsAndFollowsPlayer()
     {
+        QTemporaryDir dataHome;
+        qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+        QVERIFY(QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DataLocation)));
         FakePlayer player;
         Lattice lattice;
         QVERIFY(lattice.init(&player));
         QFile file(lattice.filePath);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+        QCOMPARE(json, toJson(lattice));
+        Lattice copy;
+        copy.read(json);
+        QCOMPARE(toJson(copy), json);
+        QCOMPARE(ball(copy, "/2/-3/-17")->color(), QColor(7, 116, 7));
         QCOMPARE(json["colors"].toArray().size(), 10);
-        const QStringList names = json.value("root")["children"].toObject().keys();
-        QCOMPARE(names.size(), 18); // every prime step up and down
-        for (const QString& name : names)
-            QVERIFY2(isValidStep(name.toInt()), qPrintable(name));
-        QCOMPARE(countBalls(lattice), 285);
+        QCOMPARE(json.value("root")["children"].toObject().size(), 18); // every step up and down
+        QCOMPARE(countBalls(lattice.root()), 285);
         QCOMPARE(ball(lattice, "/-3/-3")->links().value(2).path, LatticePath(QString("/2/-3/-3")));
         QCOMPARE(lattice.ballForRatio(LatticeRatio(9, 8)), ball(lattice, "/-2/3/3"));
 
@@ -112,7 +97,7 @@ private slots:
         QVERIFY(!ball(lattice, "/3")->isPlaying());
     }
 
-    void readsAndWritesJson()
+    void readsSparseFiles()
     {
         Lattice lattice;
         fromJson(lattice, "{}");
@@ -120,12 +105,6 @@ private slots:
         QVERIFY(lattice.root()->children().isEmpty());
         fromJson(lattice, R"({"colors":[{"prime":3.7,"color":"red"}]})");
         QCOMPARE(lattice.colorForPrime(-3), QColor(Qt::red));
-
-        Lattice defaults, copy;
-        defaults.setDefaults();
-        copy.read(toJson(defaults));
-        QCOMPARE(toJson(copy), toJson(defaults));
-        QCOMPARE(ball(copy, "/2/-3/-17")->color(), QColor(7, 116, 7));
     }
 
     // One file with every kind of entry the tree cannot hold: the rest loads.
@@ -139,7 +118,7 @@ private slots:
         fromJson(lattice, R"({"root":{"children":{"3":)" + deepest + R"(,
             "0":{"children":{"5":{}}},"4":{},"-31":{},"three":{}},
             "links":{"2":"/3","3":"/9","5":"/5","-2":3}}})");
-        QCOMPARE(countBalls(lattice), 7); // the root and the chain of six fifths
+        QCOMPARE(countBalls(lattice.root()), 7); // the root and the chain of six fifths
         QCOMPARE(lattice.root()->links().keys(), QList<int>{2});
         QCOMPARE(ball(lattice, "/3/3/3/3/3/3")->links().value(-3).path, LatticePath(3));
         const QString dropped("Dropped the link at key \"%1\" of ball \"/\": %2.");
@@ -263,7 +242,7 @@ private slots:
         lattice.setDefaults();
         for (int toggle : toggles)
             lattice.onPrimeEnabledToggled(std::abs(toggle), toggle > 0);
-        QCOMPARE(countBalls(lattice, true), disabled);
+        QCOMPARE(countBalls(lattice.root(), true), disabled);
         for (const QString& check : checks)
             QVERIFY2(ball(lattice, check.mid(1))->isEnabled() == check.startsWith('+'),
                      qPrintable(check));

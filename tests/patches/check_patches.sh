@@ -25,6 +25,8 @@ passed=0
 failed=0
 pass() { echo "PASS: $*"; passed=$((passed + 1)); }
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+# verdict STATUS PASS_TEXT FAIL_TEXT: passes when the check just made succeeded
+verdict() { if [ "$1" -eq 0 ]; then pass "$2"; else fail "$3"; fi; }
 finish() { echo "$passed passed, $failed failed"; [ "$failed" -eq 0 ]; exit $?; }
 
 if ! command -v "$pd" >/dev/null 2>&1; then
@@ -102,54 +104,14 @@ write_driver() {
 #X obj 820 50 env~ 4096;
 #X obj 820 330 f;
 #X obj 820 360 print LEVEL;
-#X connect 0 0 1 0;
-#X connect 1 0 2 0;
-#X connect 1 1 3 0;
-#X connect 1 2 4 0;
-#X connect 0 0 5 0;
-#X connect 5 0 6 0;
-#X connect 0 0 7 0;
-#X connect 7 0 8 0;
-#X connect 0 0 9 0;
-#X connect 9 0 10 0;
-#X connect 0 0 11 0;
-#X connect 11 0 12 0;
-#X connect 0 0 13 0;
-#X connect 0 0 14 0;
-#X connect 14 0 15 0;
-#X connect 16 0 17 0;
-#X connect 18 0 19 0;
-#X connect 19 2 23 0;
-#X connect 23 0 21 1;
-#X connect 19 1 20 1;
-#X connect 20 0 21 2;
-#X connect 19 0 21 0;
-#X connect 21 0 22 0;
-#X connect 7 0 20 0;
-#X connect 11 0 20 0;
-#X connect 11 0 24 0;
-#X connect 24 0 23 1;
-#X connect 25 0 26 0;
-#X connect 26 0 27 0;
-#X connect 26 0 28 0;
-#X connect 9 0 29 0;
-#X connect 29 1 30 0;
-#X connect 27 0 30 0;
-#X connect 30 0 31 1;
-#X connect 29 0 32 0;
-#X connect 32 0 28 0;
-#X connect 13 0 33 0;
-#X connect 33 1 34 0;
-#X connect 28 0 34 0;
-#X connect 34 0 35 1;
-#X connect 33 0 31 0;
-#X connect 31 0 35 0;
-#X connect 35 0 36 0;
-#X connect 25 0 37 0;
-#X connect 37 0 38 1;
-#X connect 13 0 38 0;
-#X connect 38 0 39 0;
 EOF
+    # the connections: source outlet sink inlet
+    printf '#X connect %s %s %s %s;\n' \
+    0 0 1 0 1 0 2 0 1 1 3 0 1 2 4 0 0 0 5 0 5 0 6 0 0 0 7 0 7 0 8 0 0 0 9 0 9 0 10 0 0 0 11 0 \
+    11 0 12 0 0 0 13 0 0 0 14 0 14 0 15 0 16 0 17 0 18 0 19 0 19 2 23 0 23 0 21 1 19 1 20 1 \
+    20 0 21 2 19 0 21 0 21 0 22 0 7 0 20 0 11 0 20 0 11 0 24 0 24 0 23 1 25 0 26 0 26 0 27 0 \
+    26 0 28 0 9 0 29 0 29 1 30 0 27 0 30 0 30 0 31 1 29 0 32 0 32 0 28 0 13 0 33 0 33 1 34 0 \
+    28 0 34 0 34 0 35 1 33 0 31 0 31 0 35 0 35 0 36 0 25 0 37 0 37 0 38 1 13 0 38 0 38 0 39 0 >>"$1"
 }
 # STOP prints the voice, the part (1 or 2) and the ms since that part's
 # release. PEAK prints two numbers: the peak of the first part (four notes at
@@ -169,11 +131,8 @@ for voice in $voices; do
     name=${voice%.pd}
 
     # the voice alone
-    if open_patch "$patches" "$voice" && [ -z "$(pd_errors "$tmp/open.log")" ]; then
-        pass "$name opens alone"
-    else
-        fail "$name opens alone: $(pd_errors "$tmp/open.log" | head -3)"
-    fi
+    open_patch "$patches" "$voice" && [ -z "$(pd_errors "$tmp/open.log")" ]
+    verdict $? "$name opens alone" "$name opens alone: $(pd_errors "$tmp/open.log" | head -3)"
 
     # the shell with this voice
     run="$tmp/$name"
@@ -190,34 +149,28 @@ for voice in $voices; do
     cp "$tmp/driver.pd" "$run/driver.pd"
     log="$run/render.log"
     (cd "$run" && timeout 60 "$pd" -nrt -nogui -noaudio -batch -stderr -open driver.pd) >"$log" 2>&1
-    if [ -n "$(pd_errors "$log")" ]; then
-        fail "$name: batch run prints errors: $(pd_errors "$log" | head -3)"
-    else
-        pass "$name: batch run without errors"
-    fi
+    [ -z "$(pd_errors "$log")" ]
+    verdict $? "$name: batch run without errors" \
+        "$name: batch run prints errors: $(pd_errors "$log" | head -3)"
 
     # exactly one macro answer, a list [1 names], sent before the bang returned
     info=$(grep -c '^INFO:' "$log")
     first=$(grep -n -m1 -E '^(INFO|QUERY):' "$log" | cut -d: -f2)
     names=$(grep -m1 '^INFO:' "$log" | sed -n 's/^INFO: 1 \([^ ]*\)$/\1/p')
-    if [ "$info" -eq 1 ] && [ "$first" = "INFO" ] && [ -n "$names" ]; then
-        pass "$name: one synchronous macro answer ($names)"
-    else
-        fail "$name: macro answer: $info answers, first line $first, text '$(grep -m1 '^INFO:' "$log")'"
-    fi
+    [ "$info" -eq 1 ] && [ "$first" = "INFO" ] && [ -n "$names" ]
+    verdict $? "$name: one synchronous macro answer ($names)" \
+        "$name: macro answer: $info answers, first line $first, text '$(grep -m1 '^INFO:' "$log")'"
     # names: 1..8 entries name(default) with the default in 0..1
-    if awk -v s="$names" 'BEGIN {
+    awk -v s="$names" 'BEGIN {
             n = split(s, part, ":"); if (n < 1 || n > 8) exit 1
             for (i = 1; i <= n; i++) {
                 if (part[i] !~ /^[A-Za-z][A-Za-z0-9 _-]*\([0-9.]+\)$/) exit 1
                 d = part[i]; sub(/^[^(]*\(/, "", d); sub(/\)$/, "", d)
                 if (d + 0 < 0 || d + 0 > 1) exit 1
             }
-        }'; then
-        pass "$name: macro names are name(default) with defaults in 0..1"
-    else
-        fail "$name: malformed macro names '$names'"
-    fi
+        }'
+    verdict $? "$name: macro names are name(default) with defaults in 0..1" \
+        "$name: malformed macro names '$names'"
 
     # first part: voices 1, 2, 3 and 128 report once each, within 3 s of
     # their release; voice 7, never started, does not report
@@ -233,35 +186,26 @@ for voice in $voices; do
     if echo "$stops" | awk '$1 == 7 { found = 1 } END { exit !found }'; then
         bad="$bad voice 7 (never started) reported;"
     fi
-    if [ -z "$bad" ]; then
-        pass "$name: released voices report voice-stop once, within 3 s"
-    else
-        fail "$name: voice-stop:$bad"
-    fi
+    [ -z "$bad" ]
+    verdict $? "$name: released voices report voice-stop once, within 3 s" "$name: voice-stop:$bad"
 
     # second part: all 128 voices report, each once
     late=$(grep '^STOP:' "$log" | awk '$3 == 2 && $4 <= 3000 { print $2 }' | sort -n | uniq)
     count=$(grep '^STOP:' "$log" | awk '$3 == 2' | wc -l)
-    if [ "$(echo "$late" | grep -c .)" -eq 128 ] && [ "$count" -eq 128 ]; then
-        pass "$name: all 128 voices report voice-stop after a release to voice 0"
-    else
-        fail "$name: 128-voice release: $count reports, $(echo "$late" | grep -c .) distinct voices"
-    fi
+    [ "$(echo "$late" | grep -c .)" -eq 128 ] && [ "$count" -eq 128 ]
+    verdict $? "$name: all 128 voices report voice-stop after a release to voice 0" \
+        "$name: 128-voice release: $count reports, $(echo "$late" | grep -c .) distinct voices"
 
     # levels: the notes are heard and stay clean; 128 voices stay below the ceiling
     peaks=$(grep -m1 '^PEAK:' "$log" | sed 's/^PEAK: //')
-    if [ -n "$peaks" ] && awk -v p="$peaks" -v c="$ceiling" 'BEGIN {
-            split(p, v, " "); exit !(v[1] > 0.01 && v[1] < 0.7 && v[2] > 0.1 && v[2] <= c) }'; then
-        pass "$name: peaks $peaks (four notes clean, 128 voices at master 1.5 below -0.1 dBFS)"
-    else
-        fail "$name: peaks '$peaks' (want 0.01..0.7 for four notes, 0.1..$ceiling for 128 voices)"
-    fi
+    [ -n "$peaks" ] && awk -v p="$peaks" -v c="$ceiling" 'BEGIN {
+        split(p, v, " "); exit !(v[1] > 0.01 && v[1] < 0.7 && v[2] > 0.1 && v[2] <= c) }'
+    verdict $? "$name: peaks $peaks (four notes clean, 128 voices at master 1.5 below -0.1 dBFS)" \
+        "$name: peaks '$peaks' (want 0.01..0.7 for four notes, 0.1..$ceiling for 128 voices)"
     level=$(grep -m1 '^LEVEL:' "$log" | sed 's/^LEVEL: //')
-    if [ -n "$level" ] && awk -v l="$level" 'BEGIN { exit !(l < 10) }'; then
-        pass "$name: silent after the releases"
-    else
-        fail "$name: still sounding after the releases (level '$level' dB)"
-    fi
+    [ -n "$level" ] && awk -v l="$level" 'BEGIN { exit !(l < 10) }'
+    verdict $? "$name: silent after the releases" \
+        "$name: still sounding after the releases (level '$level' dB)"
 done
 
 finish

@@ -1,49 +1,41 @@
 #include "PaAudioOutput.h"
 #include "LogCapture.h"
+#include "SignalLog.h"
 
-#include <QSignalSpy>
 #include <QtTest>
-#include <deque>
+#include <vector>
 
 namespace {
 
-struct ScriptedDevice
-{
-    QByteArray hostApi;
-    QByteArray name; // as PortAudio hands it over: local 8-bit bytes
-    int outputs;
-};
-
-// An input-only microphone first and three output devices behind it, as
-// Windows lists them: list positions 0..2 are PortAudio 1..3.
-QList<ScriptedDevice> windowsDevices()
-{
-    return {{"MME", "Microphone", 0},
-            {"MME", "Speakers", 2},
-            {"Windows DirectSound", "Speakers", 2},
-            {"ASIO", "ASIO4ALL v2", 8}};
-}
-
-// PortAudio answering from a scripted device table. Streams are tokens that
-// never call back.
+// PortAudio answering from a device table as Windows lists it: an
+// input-only microphone first (list positions 0..2 are PortAudio 1..3), host
+// API names in any case, a name in the local 8-bit encoding (UTF-8 here).
+// Streams are tokens that never call back.
 class ScriptedPaAudioOutput : public PaAudioOutput
 {
 public:
-    explicit ScriptedPaAudioOutput(const QList<ScriptedDevice>& devices = windowsDevices())
-        : scripted_(devices)
+    ScriptedPaAudioOutput()
     {
-        for (const ScriptedDevice& device : scripted_) {
+        struct Row
+        {
+            const char* hostApi;
+            const char* name;
+            int outputs;
+        };
+        for (const Row& row :
+             {Row{"MME", "Microphone", 0}, Row{"MME", "Speakers", 2},
+              Row{"Windows DirectSound", "Speakers", 2}, Row{"ASIO", "ASIO4ALL v2", 8},
+              Row{"windows directsound", "Kopfh\xc3\xb6rer (USB)", 2},
+              Row{"Windows WASAPI", "Line In", 0}, Row{"Windows WASAPI", "Speakers", 2}}) {
             PaDeviceInfo info{};
-            info.name = device.name.constData();
-            info.hostApi = static_cast<PaHostApiIndex>(deviceInfos_.size());
-            info.maxOutputChannels = device.outputs;
+            info.name = row.name;
+            info.hostApi = PaHostApiIndex(deviceInfos_.size());
+            info.maxOutputChannels = row.outputs;
             info.defaultLowOutputLatency = 0.01;
             info.defaultHighOutputLatency = 0.02;
-            info.defaultSampleRate = 44100.0;
             deviceInfos_.push_back(info);
-            PaHostApiInfo api{};
-            api.name = device.hostApi.constData();
-            hostApiInfos_.push_back(api);
+            hostApiInfos_.push_back(PaHostApiInfo{});
+            hostApiInfos_.back().name = row.hostApi;
         }
         this->devices(); // lists them, as init() would
     }
@@ -56,15 +48,15 @@ public:
     double openedLatency = 0.0;
 
 protected:
-    PaDeviceIndex paDeviceCount() const override { return scripted_.size(); }
+    PaDeviceIndex paDeviceCount() const override { return PaDeviceIndex(deviceInfos_.size()); }
     const PaDeviceInfo* paDeviceInfo(PaDeviceIndex device) const override
     {
-        return device >= 0 && device < scripted_.size() ? &deviceInfos_[std::size_t(device)]
-                                                        : nullptr;
+        return device >= 0 && device < paDeviceCount() ? &deviceInfos_[std::size_t(device)]
+                                                       : nullptr;
     }
     const PaHostApiInfo* paHostApiInfo(PaHostApiIndex api) const override
     {
-        return api >= 0 && api < scripted_.size() ? &hostApiInfos_[std::size_t(api)] : nullptr;
+        return api >= 0 && api < paDeviceCount() ? &hostApiInfos_[std::size_t(api)] : nullptr;
     }
     PaDeviceIndex paDefaultOutputDevice() const override { return defaultDevice; }
     PaError paIsFormatSupported(const PaStreamParameters&) const override
@@ -87,21 +79,12 @@ protected:
     PaError paIsStreamActive(PaStream*) const override { return running_ ? 1 : 0; }
 
 private:
-    QList<ScriptedDevice> scripted_;
-    std::deque<PaDeviceInfo> deviceInfos_;
-    std::deque<PaHostApiInfo> hostApiInfos_;
+    std::vector<PaDeviceInfo> deviceInfos_;
+    std::vector<PaHostApiInfo> hostApiInfos_;
     int token_ = 0;
     bool running_ = false;
     PaStreamInfo streamInfo_{1, 0.0, 0.0058, 44100.0};
 };
-
-QList<int> values(const QSignalSpy& spy)
-{
-    QList<int> result;
-    for (const QList<QVariant>& arguments : spy)
-        result.append(arguments.at(0).toInt());
-    return result;
-}
 
 } // namespace
 
@@ -118,35 +101,33 @@ private slots:
 
 void PaAudioOutputTest::namesDevicesByHostApi()
 {
-    QList<ScriptedDevice> devices = windowsDevices();
-    devices.append({"windows directsound", "Kopfh\xc3\xb6rer (USB)", 2});
-    devices.append({"Windows WASAPI", "Line In", 0});
-    devices.append({"Windows WASAPI", "Speakers", 2});
-    ScriptedPaAudioOutput output(devices);
-    // Names arrive in the local 8-bit encoding, UTF-8 here.
-    QCOMPARE(output.devices(), (QList<QString>{"MME: Speakers", "DS: Speakers", "ASIO: ASIO4ALL v2",
-                                               QString::fromUtf8("DS: Kopfhörer (USB)"),
-                                               "Windows WASAPI: Speakers"}));
+    QCOMPARE(
+        ScriptedPaAudioOutput().devices(),
+        (QList<QString>{"MME: Speakers", "DS: Speakers", "ASIO: ASIO4ALL v2",
+                        QString::fromUtf8("DS: Kopfhörer (USB)"), "Windows WASAPI: Speakers"}));
 }
 
 void PaAudioOutputTest::selectsDevices_data()
 {
     QTest::addColumn<int>("requested");
     QTest::addColumn<int>("defaultDevice");
-    QTest::addColumn<int>("opened");   // PortAudio index; none: refused
-    QTest::addColumn<int>("reported"); // list position
+    QTest::addColumn<int>("opened"); // PortAudio index; none: refused
+    QTest::addColumn<QString>("emitted");
     QTest::addColumn<QString>("critical");
-    QTest::newRow("listed position") << 2 << 2 << 3 << 2 << "";
-    QTest::newRow("-1 opens the default") << -1 << 2 << 2 << 1 << "";
-    QTest::newRow("beyond the list opens the default") << 3 << 3 << 3 << 2 << "";
-    QTest::newRow("unlisted default reports 0") << -1 << 0 << 0 << 0 << "";
-    QTest::newRow("no default") << -1 << int(paNoDevice) << int(paNoDevice) << 0
-                                << "No default output device returned from "
-                                   "Pa_GetDefaultOutputDevice";
+    // Refused before closing, the running stream goes on; otherwise -1
+    // reports the close, then the list position the new stream runs on.
+    const char* none = "";
+    QTest::newRow("listed position") << 2 << 2 << 3 << "(-1) (2)" << none;
+    QTest::newRow("-1 opens the default") << -1 << 2 << 2 << "(-1) (1)" << none;
+    QTest::newRow("beyond the list opens the default") << 5 << 3 << 3 << "(-1) (2)" << none;
+    QTest::newRow("unlisted default reports 0") << -1 << 0 << 0 << "(-1) (0)" << none;
+    QTest::newRow("no default")
+        << -1 << int(paNoDevice) << int(paNoDevice) << none
+        << "No default output device returned from Pa_GetDefaultOutputDevice";
     QTest::newRow("default beyond the count")
-        << -1 << 4 << int(paNoDevice) << 0
+        << -1 << 7 << int(paNoDevice) << none
         << "Device index 0 passed to PaAudioOutput::selectDevice did not translate to valid "
-           "paIndex 4. Device count: 4.";
+           "paIndex 7. Device count: 7.";
 }
 
 void PaAudioOutputTest::selectsDevices()
@@ -154,21 +135,19 @@ void PaAudioOutputTest::selectsDevices()
     QFETCH(int, requested);
     QFETCH(int, defaultDevice);
     QFETCH(int, opened);
-    QFETCH(int, reported);
+    QFETCH(QString, emitted);
     QFETCH(QString, critical);
     ScriptedPaAudioOutput output;
     QVERIFY(output.selectDevice(0));
     output.openedDevice = paNoDevice;
     output.defaultDevice = defaultDevice;
-    QSignalSpy spy(&output, &AudioOutput::selectedDeviceChanged);
+    SignalLog signalLog(&output);
     LogCapture log;
 
     QCOMPARE(output.selectDevice(requested), opened != paNoDevice);
     QCOMPARE(output.openedDevice, opened);
-    QCOMPARE(log.texts(QtCriticalMsg), critical.isEmpty() ? QStringList{} : QStringList{critical});
-    // Refused before closing, the running stream goes on; otherwise -1 reports
-    // the close.
-    QCOMPARE(values(spy), opened == paNoDevice ? QList<int>{} : (QList<int>{-1, reported}));
+    QCOMPARE(log.texts(QtCriticalMsg).join('|'), critical);
+    QCOMPARE(signalLog.take().join(' ').remove("selectedDeviceChanged"), emitted);
     QVERIFY(output.isStreamRunning());
     if (opened != paNoDevice)
         QCOMPARE(output.openedLatency, 0.015); // the mean of low and high

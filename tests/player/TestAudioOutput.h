@@ -1,9 +1,11 @@
 #pragma once
 
 #include "AudioOutput.h"
+#include "PdPlayer.h"
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 // An audio output without a device: its "stream" is a thread that calls
 // PdPlayer::processBlock() in a loop, as a device callback would. It can also
@@ -14,21 +16,56 @@ class TestAudioOutput : public AudioOutput
     Q_OBJECT
 
 public:
-    explicit TestAudioOutput(PdPlayer* player, int framesPerBuffer = 256);
+    explicit TestAudioOutput(PdPlayer* player) { init(256, 0, player); }
     ~TestAudioOutput() override { stopStream(); }
 
-    bool init(int framesPerBuffer, int device, PdPlayer* player) override;
+    bool init(int framesPerBuffer, int, PdPlayer* player) override
+    {
+        setFramesPerBuffer(PdPlayer::blockAlignedFrames(framesPerBuffer));
+        setPlayer(player);
+        return true;
+    }
     void term() override { stopStream(); }
     QList<QString> devices() const override { return {QStringLiteral("Test: block loop")}; }
     void logDevices() const override {}
-    bool selectDevice(int index) override;
-    void mute() override;
+    bool selectDevice(int index) override
+    {
+        startStream();
+        setSelectedDevice(std::max(index, 0));
+        return true;
+    }
+    void mute() override
+    {
+        ++muteCalls_;
+        muted_ = true;
+    }
     void unmute() override { muted_ = false; }
     bool isStreamRunning() const override { return running_ || stalled_; }
 
-    void startStream();
-    void stallStream();
-    void stopStream();
+    void startStream()
+    {
+        stopStream();
+        running_ = true;
+        thread_ = std::thread([this] {
+            std::vector<float> buffer(std::size_t(2 * framesPerBuffer()));
+            for (; running_; ++blocks_) {
+                player()->processBlock(buffer.data(), framesPerBuffer(), muted_);
+                std::this_thread::yield();
+            }
+        });
+    }
+    void stallStream()
+    {
+        stopStream();
+        stalled_ = true;
+    }
+    void stopStream()
+    {
+        stalled_ = false;
+        running_ = false;
+        if (thread_.joinable())
+            thread_.join();
+    }
 
     long long blocks() const { return blocks_; } // rendered so far
     int muteCalls() const { return muteCalls_; }

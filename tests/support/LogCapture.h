@@ -18,11 +18,11 @@ public:
         QString file;
     };
 
-    LogCapture() : previous_(qInstallMessageHandler(&LogCapture::handle)) { current() = this; }
+    LogCapture() : previous_(qInstallMessageHandler(&LogCapture::handle)) { current_ = this; }
     ~LogCapture()
     {
         qInstallMessageHandler(previous_);
-        current() = nullptr;
+        current_ = nullptr;
     }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -48,14 +48,10 @@ public:
     }
 
 private:
-    static LogCapture*& current()
-    {
-        static LogCapture* instance = nullptr;
-        return instance;
-    }
+    static inline LogCapture* current_ = nullptr;
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
-        if (LogCapture* self = current()) {
+        if (LogCapture* self = current_) {
             QMutexLocker lock(&self->mutex_);
             self->records_.append({type, text, QString::fromLocal8Bit(context.file)});
         }

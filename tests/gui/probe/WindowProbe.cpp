@@ -26,10 +26,9 @@
 #include <QPointer>
 #include <QSlider>
 #include <QStackedWidget>
-#include <QStyle>
-#include <QStyleOptionSlider>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <unistd.h>
@@ -55,29 +54,10 @@ QByteArray rectText(const QWidget* widget)
            QByteArray::number(widget->width()) + ' ' + QByteArray::number(widget->height());
 }
 
-// QSlider::initStyleOption is protected; a member pointer taken through a
-// subclass reaches it on any slider.
-struct SliderOption : QSlider
-{
-    using QSlider::initStyleOption;
-};
-
-QPoint handleCentre(const QSlider* slider)
-{
-    QStyleOptionSlider option;
-    (slider->*&SliderOption::initStyleOption)(&option);
-    const QRect handle = slider->style()->subControlRect(QStyle::CC_Slider, &option,
-                                                         QStyle::SC_SliderHandle, slider);
-    return slider->mapToGlobal(handle.center());
-}
-
 QByteArray valuesText(const QWidget* widget)
 {
-    if (const auto* slider = qobject_cast<const QSlider*>(widget)) {
-        const QPoint handle = handleCentre(slider);
-        return " value=" + QByteArray::number(slider->value()) +
-               " handle=" + QByteArray::number(handle.x()) + ',' + QByteArray::number(handle.y());
-    }
+    if (const auto* slider = qobject_cast<const QSlider*>(widget))
+        return " value=" + QByteArray::number(slider->value());
     if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
         return button->isCheckable() ? QByteArray(" checked=") + "01"[button->isChecked()]
                                      : QByteArray();
@@ -93,10 +73,10 @@ QByteArray reportedName(const QWidget* widget)
 {
     // The look switcher is not named by the window's form.
     const auto* label = qobject_cast<const QLabel*>(widget);
-    if (label && label->text().contains(QLatin1String("href")))
+    if (label && label->text().contains("href"))
         return "linkLabel";
     const QString name = widget->objectName();
-    return name.startsWith(QLatin1String("qt_")) ? QByteArray() : name.toUtf8();
+    return name.startsWith("qt_") ? QByteArray() : name.toUtf8();
 }
 
 class WindowWatcher : public QObject
@@ -114,32 +94,23 @@ public:
         if (!object->isWidgetType())
             return false;
         const auto* widget = static_cast<QWidget*>(object);
+        const QEvent::Type type = event->type();
         noteInput(event);
-        if (widget->windowType() == Qt::Popup &&
-            (event->type() == QEvent::Show || event->type() == QEvent::Hide))
-            printLine(event->type() == QEvent::Show ? "popup 1" : "popup 0");
+        if (widget->windowType() == Qt::Popup && (type == QEvent::Show || type == QEvent::Hide))
+            printLine(type == QEvent::Show ? "popup 1" : "popup 0");
         QMainWindow* window = qobject_cast<QMainWindow*>(widget->window());
-        if (!window)
-            return false;
-        switch (event->type()) {
-        case QEvent::Paint:
-            if (widget == window && !painted_) {
-                painted_ = true;
-                // The zero timer runs once the paint and its flush are done.
-                QTimer::singleShot(0, this, [] {
-                    printLine("first-frame " + QByteArray::number(nowNanoseconds()));
-                });
-            }
-            Q_FALLTHROUGH();
-        case QEvent::Show:
-        case QEvent::Hide:
-        case QEvent::Move:
-        case QEvent::Resize:
+        if (window && widget == window && type == QEvent::Paint && !painted_) {
+            painted_ = true;
+            // The zero timer runs once the paint and its flush are done.
+            QTimer::singleShot(
+                0, this, [] { printLine("first-frame " + QByteArray::number(nowNanoseconds())); });
+        }
+        const QEvent::Type changes[] = {QEvent::Paint, QEvent::Show, QEvent::Hide, QEvent::Move,
+                                        QEvent::Resize};
+        if (window &&
+            std::find(std::begin(changes), std::end(changes), type) != std::end(changes)) {
             window_ = window;
             settle_.start();
-            break;
-        default:
-            break;
         }
         return false;
     }

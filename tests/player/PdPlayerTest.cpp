@@ -1,0 +1,704 @@
+#include "LatticeNoteEvent.h"
+#include "LogCapture.h"
+#include "PlayerMetaTypes.h"
+#include "RenderBlocks.h"
+#include "SignalLog.h"
+#include "TestAudioOutput.h"
+#include "TestPatch.h"
+#include "ToneAnalysis.h"
+
+#include <QtTest>
+#include <atomic>
+#include <cmath>
+#include <thread>
+#include <z_libpd.h>
+
+namespace {
+
+constexpr int sampleRate = 44100;
+
+double rms(const std::vector<float>& x, std::size_t from, std::size_t count)
+{
+    double energy = 0.0;
+    for (std::size_t i = from; i < from + count; ++i)
+        energy += double(x[i]) * double(x[i]);
+    return std::sqrt(energy / double(count));
+}
+
+float largestStep(const std::vector<float>& x)
+{
+    float step = 0.0f;
+    for (std::size_t i = 1; i < x.size(); ++i)
+        step = std::max(step, std::fabs(x[i] - x[i - 1]));
+    return step;
+}
+
+} // namespace
+
+// The sound engine: events, voice allocation, the patch handshake, and what
+// the rendered blocks hold (pitches, silence, the shipped patch set under
+// full load). Each test starts with libpd at 44.1 kHz stereo and the tests'
+// own patch open, whose voices release in 50 ms and then report on
+// "voice-stop". The test's thread plays the audio thread unless
+// TestAudioOutput runs a stream.
+class PdPlayerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        registerPlayerMetaTypes();
+        patch = std::make_unique<TestPatch>();
+        player = std::make_unique<PdPlayer>();
+        QVERIFY(patch->isValid() && player->init());
+        player->initAudio(2, sampleRate);
+        QVERIFY(player->loadPatch(patch->mainPatch()));
+        output = std::make_unique<TestAudioOutput>(player.get());
+        player->setAudioOutput(output.get());
+    }
+    void cleanup()
+    {
+        if (output)
+            output->stopStream();
+        if (player)
+            player->term();
+        output.reset();
+        player.reset();
+        patch.reset();
+    }
+
+    void eventsChangeStateAndSignal_data();
+    void eventsChangeStateAndSignal();
+    void overflowingProductsAreRefused();
+    void releasedNoteRestartsOnANewSlot();
+    void stealsTheOldestNote_data();
+    void stealsTheOldestNote();
+    void stopReportsOnlyFreeReleasedSlots_data();
+    void stopReportsOnlyFreeReleasedSlots();
+    void inaudibleNotesHoldASlot();
+    void loadsDirectlyOrThroughARunningStream();
+    void stalledStreamGivesUpAndWithdrawsTheRequest();
+    void playsTheRatioAboveTheBase_data();
+    void playsTheRatioAboveTheBase();
+    void pluckIsInTuneInEveryTier_data();
+    void pluckIsInTuneInEveryTier();
+    void mutedOrPatchlessBlocksAreSilent();
+    void framesAreAlignedToPdBlocks_data();
+    void framesAreAlignedToPdBlocks();
+    void shippedVoicesOpenAndStayBelowFullScale_data();
+    void shippedVoicesOpenAndStayBelowFullScale();
+    void everyMacroAudiblyChangesTheVoice_data() { shippedVoicesOpenAndStayBelowFullScale_data(); }
+    void everyMacroAudiblyChangesTheVoice();
+    void startsAndStopsWithoutClicks_data() { shippedVoicesOpenAndStayBelowFullScale_data(); }
+    void startsAndStopsWithoutClicks();
+
+private:
+    // Runs items separated by ';': "kind:value" (queued as serial with a
+    // leading 's'), "/path" note toggles, "+3/4" toggles of unchecked paths
+    // (as a buggy producer might send) and "?answer" the patch's macro answer.
+    void run(const QString& script)
+    {
+        for (const QString& item : script.split(';', Qt::SkipEmptyParts)) {
+            if (item.startsWith('?')) {
+                player->onMacroNamesReceived(item.mid(1).toUtf8().constData());
+            } else if (item.startsWith('/') || item.startsWith('+')) {
+                LatticePath path = item.startsWith('/') ? LatticePath(item) : LatticePath();
+                if (item.startsWith('+'))
+                    for (const QString& step : item.mid(1).split('/'))
+                        path.append(step.toInt());
+                const LatticeNoteEvent event(path);
+                player->queueEventGui(&event);
+            } else {
+                const bool serial = item.startsWith('s');
+                const LatticeEvent event(item.mid(serial ? 1 : 0).section(':', 0, 0).toInt(),
+                                         item.section(':', 1, 1).toFloat());
+                serial ? player->queueEventSerial(&event) : player->queueEventGui(&event);
+            }
+        }
+        player->processCommandBuffers();
+    }
+    static void reportStopped(float voiceNumber)
+    {
+        libpd_start_message(1);
+        libpd_add_float(voiceNumber);
+        libpd_finish_list("voice-stop");
+    }
+    static LatticeRatio fillRatio(int i) { return LatticeRatio(std::uint64_t(64 + i), 64); }
+    // Opens `voice` in the shipped shell with every macro at its default (0.5
+    // where it has none), kept in `macros`; false unless it opened and named
+    // one to eight macros.
+    bool openShipped(const QString& voice);
+    std::vector<double> noteFeatures(const QList<float>& macros);
+    void queue(int type, float value)
+    {
+        const LatticeEvent event(type, value);
+        player->queueEventGui(&event);
+    }
+    std::vector<float> leftChannel(int frames)
+    {
+        return ToneAnalysis::channel(renderFrames(*player, frames), 0);
+    }
+    // Plays the root at `hertz`, held for `heldFrames` (whole blocks), then
+    // released until slot 0 is free, and one block more: the left channel
+    // of the held note and of its release.
+    std::pair<std::vector<float>, std::vector<float>> playRoot(float hertz, int heldFrames)
+    {
+        queue(LatticeEvent::BaseFrequencySet, hertz);
+        run("/");
+        const std::vector<float> held = leftChannel(heldFrames);
+        run("/");
+        std::vector<float> release;
+        for (int block = 0; block < 5 * sampleRate / 256 && !player->voiceSlot(0).isFree(); ++block)
+            append(release, leftChannel(256));
+        append(release, leftChannel(256));
+        return {held, release};
+    }
+    static void append(std::vector<float>& to, const std::vector<float>& more)
+    {
+        to.insert(to.end(), more.begin(), more.end());
+    }
+
+    std::unique_ptr<TestPatch> patch;
+    std::unique_ptr<PdPlayer> player;
+    std::unique_ptr<TestAudioOutput> output;
+    QStringList names;
+    QList<float> macros;
+};
+
+namespace {
+// Emitted signals are separated by spaces, grouped by signal in declaration
+// order; expected records by '|'.
+void row(const char* name, const char* script, const char* emitted, const QString& records = {})
+{
+    QTest::newRow(name) << QString(script) << QString(emitted) << records;
+}
+const QString lattice = QStringLiteral("pd lattice-in message: value %1 param %2 voice %3");
+} // namespace
+
+void PdPlayerTest::eventsChangeStateAndSignal_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("emitted");
+    QTest::addColumn<QString>("records");
+    row("voice volume step and set, not clamped", "3:0.25;3:0.25;4:-0.5",
+        "voiceVolumeChanged(1.25) voiceVolumeChanged(1.5) voiceVolumeChanged(-0.5)");
+    row("master volume step and set, sent", "5:0.3;6:1.5", "volumeChanged(1.1) volumeChanged(1.5)",
+        "pd master-vol message: value 1.1|pd master-vol message: value 1.5");
+    row("mono above one half", "7:0.51;7:0.5", "monophonicChanged(true) monophonicChanged(false)");
+    row("patch step up and down", "8:1;8:0;8:-3",
+        "patchDecRequested() patchDecRequested() patchIncRequested()");
+    row("serial before gui", "9:101;s9:201;9:102;s9:202",
+        "baseFrequencyChanged(201) baseFrequencyChanged(202) baseFrequencyChanged(101) "
+        "baseFrequencyChanged(102)");
+    row("prime toggle truncates; without a flag ignored",
+        "10:5.9;10:5;10:-0.5;10:24;10:-1;10:1e9;10:-7",
+        "primeEnabledToggled(5,false) primeEnabledToggled(5,true) primeEnabledToggled(0,false)");
+    row("transpose rounds halves up, 0 resets, non-prime refused",
+        "2:2.5;2:-2.5;2:4;2:0.4;2:-5;2:7",
+        "transposed(3/2,3) transposed(3/4,-2) transposed(1/1,0) transposed(4/5,-5) "
+        "transposed(7/5,7)",
+        "Transpose refused: 4 is not a prime step");
+    row("macros go to all voices", "13:0.25;18:1",
+        "macroValueChanged(3,0.25) macroValueChanged(8,1)",
+        lattice.arg("0.25").arg(6).arg(0) + '|' + lattice.arg(1).arg(11).arg(0));
+    row("unknown kinds are ignored", "21:1;-1:1;100:0", "");
+    row("note on with frequency, volume, gate", "4:0.5;/3",
+        "noteToggled(3/2,true) voiceVolumeChanged(0.5)",
+        lattice.arg(660).arg(2).arg(1) + '|' + lattice.arg("0.5").arg(3).arg(1) + '|' +
+            lattice.arg(1).arg(1).arg(1));
+    row("note is transposed", "2:3;/3", "noteToggled(9/4,true) transposed(3/2,3)");
+    row("only the last step's prime (root: 0) is checked", "10:5;10:0;/3/-5;/;/-5/3",
+        "noteToggled(6/5,true) primeEnabledToggled(5,false) primeEnabledToggled(0,false)");
+    row("invalid paths are ignored", "/4;/3/x;+3/4;+9", "");
+    row("mono releases the previous note", "7:1;/3;/5",
+        "noteToggled(3/2,true) noteToggled(3/2,false) noteToggled(5/4,true) "
+        "monophonicChanged(true)",
+        "turning off previous mono voice 0 ratio \"3/2\"|" + lattice.arg(0).arg(1).arg(1));
+    row("poly and back forgets the mono voice", "7:1;/3;7:0;7:1;/5",
+        "noteToggled(3/2,true) noteToggled(5/4,true) monophonicChanged(true) "
+        "monophonicChanged(false) monophonicChanged(true)");
+    row("second toggle is note off", "/3;/3", "noteToggled(3/2,true) noteToggled(3/2,false)",
+        lattice.arg(0).arg(1).arg(1));
+    row("all notes off releases every note", "/3;/5;1:1",
+        "noteToggled(3/2,true) noteToggled(5/4,true) noteToggled(3/2,false) "
+        "noteToggled(5/4,false)");
+    row("close from a tag; open with nothing prepared", "s20:0;s19:0", "macroNamesReceived([])",
+        "Closing PD patch...|OpenPatch ignored: no patch prepared");
+    row("macro answer: defaults, empty name, unreadable default", "?cutoff(0.5):resonance::gain(x)",
+        "macroNamesReceived([cutoff|resonance||gain]) macroDefaultsReceived([0.5 -1 -1 0])");
+    row("macro answer: closing bracket first", "?a)b(c",
+        "macroNamesReceived([a)b(c]) macroDefaultsReceived([-1])");
+    row("macro answer: space before bracket stays", "?bright (0.25):Q(3)",
+        "macroNamesReceived([bright |Q]) macroDefaultsReceived([0.25 3])");
+    row("macro answer: empty", "?", "macroNamesReceived([]) macroDefaultsReceived([-1])");
+}
+
+void PdPlayerTest::eventsChangeStateAndSignal()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, emitted);
+    QFETCH(QString, records);
+    SignalLog signalLog(player.get());
+    LogCapture log;
+    run(script);
+    QStringList actual = signalLog.take();
+    if (script.endsWith(QLatin1String("1:1"))) // all notes off goes in hash order
+        std::sort(actual.begin() + 2, actual.end());
+    QCOMPARE(actual.join(' '), emitted);
+    const QStringList written = log.texts(QtDebugMsg) + log.texts(QtWarningMsg);
+    for (const QString& record : records.split('|', Qt::SkipEmptyParts))
+        QVERIFY2(written.contains(record), qPrintable(record));
+}
+
+void PdPlayerTest::overflowingProductsAreRefused()
+{
+    // 23^14/16^14 still fits in 64 bits, 23^15 does not. A note whose
+    // transposed ratio cannot be formed ("/23") is refused the same way;
+    // "/-2" plays half the transposition.
+    SignalLog signalLog(player.get());
+    LogCapture log;
+    run(QString("2:23;").repeated(16) + "/23;/-2");
+    const QStringList emitted = signalLog.take();
+    QCOMPARE(emitted.size(), 15);
+    QCOMPARE(emitted.first(), "noteToggled(11592836324538749809/144115188075855872,true)");
+    QCOMPARE(player->transposition(), LatticeRatio(11592836324538749809ull, 1ull << 56));
+    QCOMPARE(log.texts(QtWarningMsg).filter("Transpose refused").size(), 2);
+    QCOMPARE(log.texts(QtWarningMsg).filter("NoteToggle refused").size(), 1);
+}
+
+void PdPlayerTest::releasedNoteRestartsOnANewSlot()
+{
+    const LatticeRatio fifth(3, 2);
+    run("/3");
+    renderFrames(*player, 1024); // a sounding voice is never reported silent
+    // Released but still sounding: the toggle starts it again on a free slot,
+    // not on the releasing slot 0.
+    run("/3;/3");
+    QCOMPARE(player->noteMapSlot(fifth), 1);
+    QVERIFY(!player->voiceSlot(1).released && player->voiceSlot(0).released);
+
+    // The old voice's stop report frees it and leaves the map alone.
+    renderFrames(*player, 8192);
+    QVERIFY(player->voiceSlot(0).isFree());
+    QCOMPARE(player->noteMapSlot(fifth), 1);
+
+    // All notes off keeps the entry until the patch reports the voice.
+    run("1:1");
+    QCOMPARE(player->noteMapSlot(fifth), 1);
+    QVERIFY(player->voiceSlot(1).released);
+    renderFrames(*player, 8192);
+    QVERIFY(player->voiceSlot(1).isFree());
+    QCOMPARE(player->noteMapSlot(fifth), -1);
+}
+
+void PdPlayerTest::stealsTheOldestNote_data()
+{
+    QTest::addColumn<quint32>("counterStart");
+    QTest::addColumn<int>("releasedSlot");
+    QTest::newRow("all sounding") << 0u << -1;
+    QTest::newRow("a younger releasing slot is not preferred") << 0u << 5;
+    QTest::newRow("the oldest is releasing") << 0u << 0;
+    QTest::newRow("no seq below 2^31 - 1") << 2147483646u << -1;
+    QTest::newRow("counter wraps while filling") << 4294967200u << -1;
+}
+
+void PdPlayerTest::stealsTheOldestNote()
+{
+    QFETCH(quint32, counterStart);
+    QFETCH(int, releasedSlot);
+    player->restartSequenceAt(counterStart);
+    for (int i = 0; i < PdPlayer::voiceCount; ++i)
+        player->noteOn(fillRatio(i));
+    if (releasedSlot >= 0)
+        player->noteOff(fillRatio(releasedSlot));
+
+    SignalLog signalLog(player.get());
+    LogCapture log;
+    const LatticeRatio newcomer(7, 4);
+    player->noteOn(newcomer);
+    QCOMPARE(signalLog.take().join(' '),
+             QString(releasedSlot == 0 ? "" : "noteToggled(1/1,false) ") + "noteToggled(7/4,true)");
+    QCOMPARE(player->voiceSlot(0).ratio, newcomer);
+    QCOMPARE(player->noteMapSlot(newcomer), 0);
+    QCOMPARE(player->noteMapSlot(fillRatio(0)), -1);
+    const QStringList debug = log.texts(QtDebugMsg);
+    const QRegularExpression stolen(
+        "^noteOn for ratio \"7/4\" freq 770 voice 0 seqId \\d+ stolen true$");
+    QCOMPARE(debug.filter(stolen).size(), 1);
+    QCOMPARE(debug.contains("pd lattice-in message: value 0 param 1 voice 1"), releasedSlot != 0);
+
+    // The next steal takes the next oldest.
+    player->noteOn(LatticeRatio(11, 8));
+    QCOMPARE(player->noteMapSlot(LatticeRatio(11, 8)), 1);
+
+    // Once a released voice reports itself silent, its slot is free again
+    // and the next note takes it without stealing.
+    player->noteOff(fillRatio(9));
+    reportStopped(10.0f);
+    player->noteOn(LatticeRatio(13, 8));
+    QCOMPARE(player->noteMapSlot(LatticeRatio(13, 8)), 9);
+    QCOMPARE(player->noteMapSlot(fillRatio(2)), 2);
+}
+
+void PdPlayerTest::stopReportsOnlyFreeReleasedSlots_data()
+{
+    QTest::addColumn<float>("voiceNumber");
+    QTest::addColumn<bool>("frees");
+    QTest::newRow("released slot") << 2.0f << true;
+    QTest::newRow("fraction truncates") << 2.7f << true;
+    QTest::newRow("sounding slot: stale") << 1.0f << false;
+    QTest::newRow("free slot") << 3.0f << false;
+    QTest::newRow("voice 0") << 0.0f << false;
+    QTest::newRow("beyond 128") << 129.0f << false;
+}
+
+void PdPlayerTest::stopReportsOnlyFreeReleasedSlots()
+{
+    QFETCH(float, voiceNumber);
+    QFETCH(bool, frees);
+    run("/3;/5;/5"); // slot 1 releasing
+    SignalLog signalLog(player.get());
+    reportStopped(voiceNumber);
+    QCOMPARE(signalLog.take(), QStringList{});
+    QVERIFY(!player->voiceSlot(0).isFree() && !player->voiceSlot(0).released);
+    QCOMPARE(player->voiceSlot(1).isFree(), frees);
+    QCOMPARE(player->voiceSlot(1).released, !frees);
+    QCOMPARE(player->noteMapSlot(LatticeRatio(5, 4)), frees ? -1 : 1);
+    QCOMPARE(player->noteMapSlot(LatticeRatio(3, 2)), 0);
+}
+
+void PdPlayerTest::inaudibleNotesHoldASlot()
+{
+    SignalLog signalLog(player.get());
+    LogCapture log;
+    player->noteOn(LatticeRatio(1, 32)); // 13.75 Hz
+    player->noteOn(LatticeRatio(50));    // 22 kHz
+    player->noteOn(LatticeRatio(1, 2));  // 220 Hz
+    QCOMPARE(signalLog.take().join(' '),
+             "noteToggled(1/32,true) noteToggled(50/1,true) noteToggled(1/2,true)");
+    QCOMPARE(log.texts(QtDebugMsg).filter("pd lattice-in message"),
+             QStringList({"pd lattice-in message: value 220 param 2 voice 3",
+                          "pd lattice-in message: value 1 param 3 voice 3",
+                          "pd lattice-in message: value 1 param 1 voice 3"}));
+    QVERIFY(!player->voiceSlot(0).isFree() && !player->voiceSlot(1).isFree());
+}
+
+void PdPlayerTest::loadsDirectlyOrThroughARunningStream()
+{
+    // Without an output, then through one whose stream is stopped, the open
+    // patch closes and the new one opens right here, unmuted.
+    for (AudioOutput* audioOutput : std::initializer_list<AudioOutput*>{nullptr, output.get()}) {
+        player->setAudioOutput(audioOutput);
+        LogCapture log;
+        QVERIFY(player->loadPatch(patch->mainPatch()));
+        QVERIFY(
+            log.texts(QtDebugMsg).contains("No audio stream running: opening the patch directly"));
+    }
+
+    player->unloadPatch();
+    QStringList namesSeen;
+    QObject receiver;
+    connect(
+        player.get(), &PdPlayer::macroNamesReceived, &receiver,
+        [&namesSeen](const QStringList& names) { namesSeen = names; }, Qt::QueuedConnection);
+    QSignalSpy loaded(player.get(), &PdPlayer::patchLoaded);
+    output->startStream();
+    LogCapture log;
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    QCOMPARE(loaded.size(), 1);
+    QCOMPARE(loaded.first().first().toString(), patch->mainPatch().absoluteFilePath());
+    QVERIFY(log.texts(QtDebugMsg).contains("GUI woke up after loading patch"));
+    QCOMPARE(output->muteCalls(), 0); // nothing was open to close
+    // Emitted on the audio thread; GUI objects see it once their loop runs.
+    QVERIFY(namesSeen.isEmpty());
+    QCoreApplication::processEvents();
+    QCOMPARE(namesSeen, QStringList({"cutoff", "resonance"}));
+
+    // Loading again closes and reopens, muted while the sounding patch goes.
+    const LatticeNoteEvent root(QStringLiteral("/"));
+    player->queueEventGui(&root);
+    const long long before = output->blocks();
+    QTRY_VERIFY(output->blocks() >= before + 40);
+    log.clear();
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    QCOMPARE(log.count(QtWarningMsg, "Closing PD patch..."), 1);
+    QCOMPARE(log.texts(QtWarningMsg).filter("Opening PD patch: ").size(), 1);
+    QCOMPARE(output->muteCalls(), 1);
+    QVERIFY(!output->isMuted());
+    output->stopStream();
+    QCOMPARE(loaded.size(), 2);
+    QVERIFY(player->isPatchOpen());
+}
+
+void PdPlayerTest::stalledStreamGivesUpAndWithdrawsTheRequest()
+{
+    output->stallStream();
+    // While the GUI waits in vain, OpenPatch events from elsewhere run on
+    // this thread; they must not pass for the answer it waits for.
+    LogCapture log;
+    std::atomic<bool> done{false};
+    bool result = true;
+    std::thread gui([&] {
+        result = player->loadPatch(patch->mainPatch());
+        done = true;
+    });
+    PdMessageBuffer::Chunk tagOpen{};
+    tagOpen.type = LatticeEvent::OpenPatch;
+    // Two seconds of ignored OpenPatch traces would swamp the capture.
+    QLoggingCategory::setFilterRules("lattice.player.audio.debug=false");
+    while (!done) {
+        player->executeChunk(&tagOpen);
+        std::this_thread::yield();
+    }
+    gui.join();
+    QLoggingCategory::setFilterRules(QString());
+    QVERIFY(!result);
+    QCOMPARE(log.texts(QtCriticalMsg),
+             QStringList{"Audio thread did not answer the request to unload the patch within 2000 "
+                         "ms"});
+    QVERIFY(!output->isMuted());
+    QVERIFY(player->isPatchOpen());
+
+    // A direct load replaces the patch; when a stream runs again, the
+    // withdrawn close request must not close the new patch.
+    output->stopStream();
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    log.clear();
+    const long long before = output->blocks();
+    output->startStream();
+    QTRY_VERIFY(output->blocks() >= before + 4);
+    output->stopStream();
+    QVERIFY(player->isPatchOpen());
+    QCOMPARE(log.count(QtWarningMsg, "Closing PD patch..."), 0);
+}
+
+bool PdPlayerTest::openShipped(const QString& voice)
+{
+    connect(player.get(), &PdPlayer::macroNamesReceived, this,
+            [this](const QStringList& values) { names = values; });
+    connect(player.get(), &PdPlayer::macroDefaultsReceived, this,
+            [this](const QList<float>& values) {
+                macros.clear();
+                for (float value : values)
+                    macros.append(value < 0.0f ? 0.5f : value);
+            });
+    if (!patch->useShipped(voice) || !player->loadPatch(patch->mainPatch()))
+        return false;
+    for (int i = 0; i < macros.size(); ++i)
+        queue(LatticeEvent::Macro1 + i, macros[i]);
+    return !names.isEmpty() && names.size() <= 8 && macros.size() == names.size();
+}
+
+void PdPlayerTest::playsTheRatioAboveTheBase_data()
+{
+    QTest::addColumn<float>("base");
+    QTest::addColumn<int>("transpose");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<double>("hertz");
+    QTest::newRow("root") << 440.0f << 0 << "/" << 440.0;
+    QTest::newRow("fifth") << 440.0f << 0 << "/3" << 660.0;
+    QTest::newRow("root transposed by 5") << 440.0f << 5 << "/" << 550.0;
+    QTest::newRow("two fifths down over 300 Hz") << 300.0f << 0 << "/-3/-3" << 133.333;
+}
+
+void PdPlayerTest::playsTheRatioAboveTheBase()
+{
+    QFETCH(float, base);
+    QFETCH(int, transpose);
+    QFETCH(QString, path);
+    QFETCH(double, hertz);
+    queue(LatticeEvent::BaseFrequencySet, base);
+    queue(LatticeEvent::Transpose, float(transpose));
+    run(path);
+    leftChannel(sampleRate / 10); // past the attack
+    const std::vector<float> steady = leftChannel(sampleRate / 2);
+    QVERIFY(ToneAnalysis::peakLevel(steady) > 0.5f);
+    const double found = ToneAnalysis::dominantFrequency(steady, sampleRate, 50.0, 2000.0);
+    QVERIFY2(std::fabs(found - hertz) <= 0.5, qPrintable(QString::number(found)));
+}
+
+// The plucked string runs its loop in blocks of 64, 16 or 4 samples by the
+// length of the period; a tier that reads its delay a block late would be
+// out of tune.
+void PdPlayerTest::pluckIsInTuneInEveryTier_data()
+{
+    QTest::addColumn<float>("hertz");
+    QTest::newRow("blocks of 64") << 110.0f;
+    QTest::newRow("blocks of 16") << 1000.0f;
+    QTest::newRow("blocks of 4") << 3000.0f;
+}
+
+void PdPlayerTest::pluckIsInTuneInEveryTier()
+{
+    QFETCH(float, hertz);
+    QVERIFY(patch->useShipped(TestPatch::shippedFolder() + QStringLiteral("/Pluck.pd")));
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    queue(LatticeEvent::BaseFrequencySet, hertz);
+    run("/");
+    leftChannel(sampleRate / 20); // past the burst
+    const std::vector<float> steady = leftChannel(sampleRate / 2);
+    const double found =
+        ToneAnalysis::dominantFrequency(steady, sampleRate, 0.97 * hertz, 1.03 * hertz);
+    const double cents = 1200.0 * std::log2(found / double(hertz));
+    QVERIFY2(std::fabs(cents) <= 2.0, qPrintable(QStringLiteral("%1 cents").arg(cents)));
+}
+
+void PdPlayerTest::mutedOrPatchlessBlocksAreSilent()
+{
+    run("/");
+    leftChannel(sampleRate / 10);
+    QCOMPARE(ToneAnalysis::peakLevel(renderFrames(*player, 4096, true)), 0.0f);
+    // The patch ran on while muted.
+    QVERIFY(ToneAnalysis::peakLevel(renderFrames(*player, 256)) > 0.9f);
+
+    // Without a patch the output is silent, yet events still run.
+    player->unloadPatch();
+    QSignalSpy base(player.get(), &PdPlayer::baseFrequencyChanged);
+    queue(LatticeEvent::BaseFrequencySet, 200.0f);
+    std::vector<float> block(512, 7.0f);
+    player->processBlock(block.data(), 256, false);
+    QCOMPARE(ToneAnalysis::peakLevel(block), 0.0f);
+    QCOMPARE(base.size(), 1);
+}
+
+void PdPlayerTest::framesAreAlignedToPdBlocks_data()
+{
+    QTest::addColumn<int>("requested");
+    QTest::addColumn<int>("used");
+    QTest::newRow("64") << 64 << 64;
+    QTest::newRow("100") << 100 << 128;
+    QTest::newRow("negative") << -512 << 64;
+    QTest::newRow("huge") << 2147483647 << 2147483584;
+}
+
+void PdPlayerTest::framesAreAlignedToPdBlocks()
+{
+    QFETCH(int, requested);
+    QFETCH(int, used);
+    LogCapture log;
+    QCOMPARE(PdPlayer::blockAlignedFrames(requested), used);
+    QCOMPARE(log.texts(QtWarningMsg).size(), requested == used ? 0 : 1);
+}
+
+void PdPlayerTest::shippedVoicesOpenAndStayBelowFullScale_data()
+{
+    QTest::addColumn<QString>("voice");
+    const QStringList voices = TestPatch::shippedVoices();
+    for (const QString& voice : voices)
+        QTest::newRow(qPrintable(QFileInfo(voice).fileName())) << voice;
+    if (voices.isEmpty())
+        QTest::newRow("no voices shipped") << QString();
+}
+
+void PdPlayerTest::shippedVoicesOpenAndStayBelowFullScale()
+{
+    QFETCH(QString, voice);
+    QVERIFY(openShipped(voice));
+
+    // Every voice at once, loudest master volume, from 220 Hz upward.
+    queue(LatticeEvent::MasterVolumeSet, 1.0f);
+    player->processCommandBuffers();
+    for (int i = 0; i < PdPlayer::voiceCount; ++i)
+        player->noteOn(LatticeRatio(std::uint64_t(32 + i), 64));
+    const float peak = ToneAnalysis::peakLevel(renderFrames(*player, 2 * sampleRate));
+    QVERIFY2(peak > 0.01f && peak < std::pow(10.0f, -0.1f / 20.0f),
+             qPrintable(QString("peak %1 dBFS").arg(20.0 * std::log10(double(peak)))));
+
+    // Gate off: every voice reports itself silent and frees its slot.
+    queue(LatticeEvent::AllNotesOff, 1.0f);
+    int busy = PdPlayer::voiceCount;
+    for (int second = 0; second < 10 && busy > 0; ++second) {
+        renderFrames(*player, sampleRate);
+        busy = 0;
+        for (int i = 0; i < PdPlayer::voiceCount; ++i)
+            busy += player->voiceSlot(i).isFree() ? 0 : 1;
+    }
+    QCOMPARE(busy, 0);
+}
+
+// A click is a jump. A note has to rise over milliseconds: at 1 kHz its
+// first millisecond (one period, so the oscillators' random phases do not
+// matter) must be well below its loudest millisecond. Its release, down to
+// the silence after the slot is freed, must never step from one sample to
+// the next by more than the held note does.
+void PdPlayerTest::startsAndStopsWithoutClicks()
+{
+    QFETCH(QString, voice);
+    QVERIFY(openShipped(voice));
+    renderFrames(*player, sampleRate / 10); // the master volume's fade-in after a load
+    const std::vector<float> onset = playRoot(1000.0f, 256 * 100).first;
+    const std::size_t period = sampleRate / 1000;
+    double loudest = 0.0;
+    for (std::size_t from = period; from + period <= onset.size(); from += period / 4)
+        loudest = std::max(loudest, rms(onset, from, period));
+    QVERIFY2(
+        loudest > 1e-3 && rms(onset, 0, period) <= 0.5 * loudest,
+        qPrintable(
+            QStringLiteral("first ms %1, loudest ms %2").arg(rms(onset, 0, period)).arg(loudest)));
+
+    const auto [held, tail] = playRoot(220.0f, 256 * (sampleRate * 4 / 10 / 256));
+    QVERIFY(player->voiceSlot(0).isFree());
+    // The bus filters' last breath, one block after the slot was freed.
+    QVERIFY(ToneAnalysis::peakLevel({tail.end() - 256, tail.end()}) < 1e-4f);
+    const float heldStep =
+        largestStep({held.begin() + std::ptrdiff_t(held.size() / 2), held.end()});
+    std::vector<float> release{held.back()};
+    append(release, tail);
+    QVERIFY2(largestStep(release) <= 1.5f * heldStep,
+             qPrintable(QStringLiteral("release steps by %1, the held note by %2")
+                            .arg(largestStep(release))
+                            .arg(heldStep)));
+}
+
+// Levels in dB of one note at 220 Hz held for 0.6 s and released: its level
+// over time in tenths of a second, and the partials (and vibrato sidebands)
+// of the held part. What a listener would hear change when a macro moves.
+std::vector<double> PdPlayerTest::noteFeatures(const QList<float>& settings)
+{
+    for (int i = 0; i < settings.size(); ++i)
+        queue(LatticeEvent::Macro1 + i, settings[i]);
+    auto [note, release] = playRoot(220.0f, 256 * (sampleRate * 6 / 10 / 256));
+    const std::vector<float> held(note.begin() + sampleRate / 10, note.end());
+    release.resize(sampleRate * 6 / 10); // silence after the slot is free
+    append(note, release);
+
+    const auto dB = [](double level) { return 20.0 * std::log10(std::max(level, 1e-5)); };
+    std::vector<double> features;
+    const std::size_t window = sampleRate / 10;
+    for (std::size_t start = 0; start + window <= note.size(); start += window)
+        features.push_back(dB(rms(note, start, window)));
+    const double scale = 2.0 / double(held.size());
+    for (double multiple : {0.5, 1.0, 1.5, 2.0, 3.0, 4.0, 5.0, 6.0, 8.0})
+        for (double offset : {-6.0, 0.0, 6.0})
+            features.push_back(
+                dB(scale * ToneAnalysis::magnitudeAt(held, 220.0 * multiple + offset, sampleRate)));
+    return features;
+}
+
+// Each macro from one end of its range to the other, the rest at their
+// defaults, must move some level by 3 dB or more.
+void PdPlayerTest::everyMacroAudiblyChangesTheVoice()
+{
+    QFETCH(QString, voice);
+    QVERIFY(openShipped(voice));
+    for (int macro = 0; macro < names.size(); ++macro) {
+        QList<float> low = macros, high = macros;
+        low[macro] = 0.0f;
+        high[macro] = 1.0f;
+        const std::vector<double> a = noteFeatures(low);
+        const std::vector<double> b = noteFeatures(high);
+        double largest = 0.0;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            largest = std::max(largest, std::fabs(a[i] - b[i]));
+        QVERIFY2(largest >= 3.0, qPrintable(QStringLiteral("%1: macro %2 (%3) moves no level by "
+                                                           "more than %4 dB")
+                                                .arg(QFileInfo(voice).fileName())
+                                                .arg(macro + 1)
+                                                .arg(names[macro])
+                                                .arg(largest, 0, 'f', 2)));
+    }
+}
+
+QTEST_GUILESS_MAIN(PdPlayerTest)
+#include "PdPlayerTest.moc"
