@@ -5,7 +5,9 @@
 // the block in which 128 notes start at once: on a patch just opened
 // ("start"), and on one that has played 128 other notes and then idled for
 // two seconds ("restart"), when the voices' objects have left the caches.
-// An argument limits the run to the voices whose file name contains it.
+// An argument limits the run to the voices whose path contains it; run.sh
+// runs each voice in a process of its own, as the start figures depend on
+// what the process opened and closed before.
 //
 // Targets: idle <= 0.5 %, 128 Sine <= 4 %, 128 of any other voice <= 15 %,
 // the block that starts 128 notes <= 30 %.
