@@ -3,6 +3,8 @@
 // runs PdPlayer::processBlock in 256-frame blocks and writes a WAV file.
 // Runs the two in turns, nine times each, and prints the median wall time of
 // each and the median of the nine ratios (each against the run beside it).
+// Pd renders twice: writing the same 16-bit stereo WAV file with
+// [writesf~], the same work as the tool's, and writing nothing.
 // Target: lattice-tool / pd <= 1.05. Needs Debian's puredata-core.
 
 #include "BenchSupport.h"
@@ -38,8 +40,10 @@ QList<float> macroDefaults(const QString& mainPatch)
 }
 
 // A patch that holds the main patch and, at load, sends what PdPlayer would
-// send for these notes, then quits after `seconds` of logical time.
-bool writeDriver(const QString& path, const QList<LatticePath>& notes, const QList<float>& macros)
+// send for these notes, then quits after `seconds` of logical time. With a
+// `wav` path it also records the main patch's output there.
+bool writeDriver(const QString& path, const QList<LatticePath>& notes, const QList<float>& macros,
+                 const QString& wav)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -56,14 +60,23 @@ bool writeDriver(const QString& path, const QList<LatticePath>& notes, const QLi
                         .arg(double(hz), 0, 'g', 9)
                         .arg(voice + 1);
     }
+    // At the end a [t b b] stops the recording (the file is then complete
+    // up to that block) before Pd quits.
     QTextStream out(&file);
     out << "#N canvas 0 0 400 300 12;\n"
         << "#X obj 10 10 lattice_main;\n"
         << "#X obj 10 40 loadbang;\n"
         << "#X msg 10 70 " << messages << ";\n"
         << "#X obj 200 70 delay " << seconds * 1000 << ";\n"
-        << "#X msg 200 100 \\; pd quit;\n"
-        << "#X connect 1 0 2 0;\n#X connect 1 0 3 0;\n#X connect 3 0 4 0;\n";
+        << "#X obj 200 100 t b b;\n"
+        << "#X msg 200 130 \\; pd quit;\n"
+        << "#X connect 1 0 2 0;\n#X connect 1 0 3 0;\n#X connect 3 0 4 0;\n#X connect 4 0 5 0;\n";
+    if (!wav.isEmpty())
+        out << "#X obj 10 160 writesf~ 2;\n"
+            << "#X msg 100 100 open " << wav << " \\, start;\n"
+            << "#X msg 300 130 stop;\n"
+            << "#X connect 0 0 6 0;\n#X connect 0 0 6 1;\n#X connect 1 0 7 0;\n"
+            << "#X connect 7 0 6 0;\n#X connect 4 1 8 0;\n#X connect 8 0 6 0;\n";
     return true;
 }
 
@@ -94,7 +107,10 @@ int main(int argc, char** argv)
         const QString main = prepareRuntimeFolder(folder, voice);
         const QList<LatticePath> notes = distinctPaths(count);
         const QString driver = folder.filePath("batch_driver.pd");
-        if (main.isEmpty() || !writeDriver(driver, notes, macroDefaults(main)))
+        const QString recordingDriver = folder.filePath("batch_recording_driver.pd");
+        const QList<float> macros = macroDefaults(main);
+        if (main.isEmpty() || !writeDriver(driver, notes, macros, QString()) ||
+            !writeDriver(recordingDriver, notes, macros, folder.filePath("take-pd.wav")))
             return 1;
         QStringList play;
         for (const LatticePath& path : notes)
@@ -112,21 +128,30 @@ int main(int argc, char** argv)
                                         folder.filePath("take.wav")};
         // -nrt: run as root, Pd would otherwise raise itself to real-time
         // priority and the two would not compete on equal terms.
-        const QStringList pdArguments{"-nogui", "-noaudio", "-nomidi", "-nrt",
-                                      "-batch", "-open",    driver};
-        std::vector<double> pdTimes, toolTimes, ratios;
+        const QStringList pdOptions{"-nogui", "-noaudio", "-nomidi", "-nrt", "-batch", "-open"};
+        std::vector<double> recordingTimes, pdTimes, toolTimes, recordingRatios, ratios;
         for (int run = 0; run < runs; ++run) {
-            pdTimes.push_back(timeRun("pd", pdArguments));
+            recordingTimes.push_back(timeRun("pd", pdOptions + QStringList{recordingDriver}));
+            pdTimes.push_back(timeRun("pd", pdOptions + QStringList{driver}));
             toolTimes.push_back(timeRun(tool, toolArguments));
+            recordingRatios.push_back(toolTimes.back() / recordingTimes.back());
             ratios.push_back(toolTimes.back() / pdTimes.back());
         }
-        if (*std::min_element(pdTimes.begin(), pdTimes.end()) < 0 ||
-            *std::min_element(toolTimes.begin(), toolTimes.end()) < 0) {
-            std::fprintf(stderr, "a run failed\n");
+        for (const std::vector<double>* times : {&recordingTimes, &pdTimes, &toolTimes})
+            if (*std::min_element(times->begin(), times->end()) < 0) {
+                std::fprintf(stderr, "a run failed\n");
+                return 1;
+            }
+        // Pd stops writing at the last block's start: 64 frames of 4 bytes.
+        if (QFileInfo(folder.filePath("take-pd.wav")).size() <
+            QFileInfo(folder.filePath("take.wav")).size() - 64 * 4) {
+            std::fprintf(stderr, "pd did not write the whole recording\n");
             return 1;
         }
-        std::printf("%3d notes: pd -batch %.3f s, lattice-tool render %.3f s, ratio %.3f\n", count,
-                    median(pdTimes), median(toolTimes), median(ratios));
+        std::printf("%3d notes: lattice-tool render %.3f s; pd -batch writing the WAV %.3f s, "
+                    "ratio %.3f; writing nothing %.3f s, ratio %.3f\n",
+                    count, median(toolTimes), median(recordingTimes), median(recordingRatios),
+                    median(pdTimes), median(ratios));
         std::fflush(stdout);
     }
     return 0;
