@@ -23,6 +23,7 @@ constexpr int seconds = 60;
 constexpr int runs = 9;
 constexpr float baseFrequency = 440.0f;
 constexpr float masterVolume = 0.75f;
+constexpr int recordingEndsEarlyMs = 100;
 
 // The macro defaults the voice announces, which both renders apply.
 QList<float> macroDefaults(const QString& mainPatch)
@@ -60,23 +61,24 @@ bool writeDriver(const QString& path, const QList<LatticePath>& notes, const QLi
                         .arg(double(hz), 0, 'g', 9)
                         .arg(voice + 1);
     }
-    // At the end a [t b b] stops the recording (the file is then complete
-    // up to that block) before Pd quits.
+    // The recording stops a tenth of a second before Pd quits, so that its
+    // writer thread has finished the file by then.
     QTextStream out(&file);
     out << "#N canvas 0 0 400 300 12;\n"
         << "#X obj 10 10 lattice_main;\n"
         << "#X obj 10 40 loadbang;\n"
         << "#X msg 10 70 " << messages << ";\n"
         << "#X obj 200 70 delay " << seconds * 1000 << ";\n"
-        << "#X obj 200 100 t b b;\n"
-        << "#X msg 200 130 \\; pd quit;\n"
-        << "#X connect 1 0 2 0;\n#X connect 1 0 3 0;\n#X connect 3 0 4 0;\n#X connect 4 0 5 0;\n";
+        << "#X msg 200 100 \\; pd quit;\n"
+        << "#X connect 1 0 2 0;\n#X connect 1 0 3 0;\n#X connect 3 0 4 0;\n";
     if (!wav.isEmpty())
         out << "#X obj 10 160 writesf~ 2;\n"
             << "#X msg 100 100 open " << wav << " \\, start;\n"
-            << "#X msg 300 130 stop;\n"
-            << "#X connect 0 0 6 0;\n#X connect 0 0 6 1;\n#X connect 1 0 7 0;\n"
-            << "#X connect 7 0 6 0;\n#X connect 4 1 8 0;\n#X connect 8 0 6 0;\n";
+            << "#X obj 300 70 delay " << seconds * 1000 - recordingEndsEarlyMs << ";\n"
+            << "#X msg 300 100 stop;\n"
+            << "#X connect 0 0 5 0;\n#X connect 0 0 5 1;\n#X connect 1 0 6 0;\n"
+            << "#X connect 6 0 5 0;\n#X connect 1 0 7 0;\n#X connect 7 0 8 0;\n"
+            << "#X connect 8 0 5 0;\n";
     return true;
 }
 
@@ -142,9 +144,10 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "a run failed\n");
                 return 1;
             }
-        // Pd stops writing at the last block's start: 64 frames of 4 bytes.
+        // 16-bit stereo frames; Pd's recording ends early, on a block.
+        const qint64 missingBytes = (recordingEndsEarlyMs * sampleRate / 1000 + 64) * 4;
         if (QFileInfo(folder.filePath("take-pd.wav")).size() <
-            QFileInfo(folder.filePath("take.wav")).size() - 64 * 4) {
+            QFileInfo(folder.filePath("take.wav")).size() - missingBytes) {
             std::fprintf(stderr, "pd did not write the whole recording\n");
             return 1;
         }
