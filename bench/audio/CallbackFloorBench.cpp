@@ -40,7 +40,8 @@ struct Floor
     std::atomic<double> longestMs{0.0};
     std::atomic<double> totalMs{0.0};
 
-    // Fixed work: `steps` dependent updates at scattered places.
+    // Fixed work: `steps` dependent updates at scattered places. The odd
+    // stride visits every element of the (power of two) block in turn.
     float work()
     {
         float carry = 0.0f;
@@ -48,7 +49,7 @@ struct Floor
         std::size_t at = 0;
         const long count = steps.load(std::memory_order_relaxed);
         for (long step = 0; step < count; ++step) {
-            at = (at + 40503 * 64 + std::size_t(carry > 1e9f)) % size;
+            at = (at + 40503 + std::size_t(carry > 1e9f) * 2) % size;
             carry = carry * 0.5f + memory[at];
             memory[at] = carry * 0.25f + 0.5f;
         }
