@@ -47,13 +47,7 @@ constexpr double repositionBudgetMs = 8.0;
 void printRow(const char* name, TimedSamples samples, double budget)
 {
     samples.dropFirst(warmUpRuns);
-    const double wall = median(samples.wallMs);
-    const double processor = median(samples.processorMs);
-    std::printf("  %-40s %8.3f ms %8.3f ms", name, wall, processor);
-    if (budget > 0.0)
-        std::printf("   target <= %.0f ms: %s (wall), %s (processor)", budget,
-                    wall <= budget ? "met" : "MISSED", processor <= budget ? "met" : "MISSED");
-    std::printf("\n");
+    printTimedRow(name, samples, budget);
 }
 
 void settle()

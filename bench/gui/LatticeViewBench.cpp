@@ -46,15 +46,6 @@ constexpr double builtInBudgetMs = 20.0;
 constexpr double generatedBudgetMs = 300.0;
 constexpr double transposeBudgetMs = 16.0;
 
-void printRow(const char* name, const TimedSamples& samples, double budget)
-{
-    const double wall = median(samples.wallMs);
-    const double processor = median(samples.processorMs);
-    std::printf("  %-34s %9.3f ms %9.3f ms   target <= %.0f ms: %s (wall), %s (processor)\n", name,
-                wall, processor, budget, wall <= budget ? "met" : "MISSED",
-                processor <= budget ? "met" : "MISSED");
-}
-
 // Until the event loop would wait: scene updates, card moves and the
 // viewport's repaint are all posted events, each possibly posting the next.
 void settle()
@@ -147,8 +138,9 @@ void benchBuild(const char* name, Lattice& lattice, int runs, double budget)
         build.dropFirst(warmUpRuns);
         shown.dropFirst(warmUpRuns);
         std::printf("  %d balls drawn:\n", layer.view()->latticeWidget()->ballWidgets().size());
-        printRow(look == LatticeWidget::circlesLook ? "buildScene, flowers" : "buildScene, grapes",
-                 build, budget);
+        printTimedRow(look == LatticeWidget::circlesLook ? "buildScene, flowers"
+                                                         : "buildScene, grapes",
+                      build, budget);
         std::printf("  %-34s %9.3f ms (then, until idle with the first paint)\n", "",
                     median(shown.wallMs));
     }
@@ -220,7 +212,7 @@ void benchTranspose(Lattice& lattice, int runs, int chordSize, bool withCards)
                 "added per run, medians of %d runs:\n",
                 countBalls(lattice.root()), chord.size(),
                 withCards ? "lattice layer" : "view alone", cardsReplaced / measured, measured);
-    printRow("index, widgets, cards, repaint", transpose, transposeBudgetMs);
+    printTimedRow("index, widgets, cards, repaint", transpose, transposeBudgetMs);
     std::printf("  %-34s %9.3f ms %9.3f ms   of which index, ball widgets and cards\n", "",
                 median(signalled.wallMs), median(signalled.processorMs));
     if (!withCards) {

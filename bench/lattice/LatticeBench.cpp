@@ -130,23 +130,18 @@ struct Clocks
     static Clocks now() { return {std::chrono::steady_clock::now(), std::clock()}; }
 };
 
-struct Samples
+void add(TimedSamples& samples, const Clocks& from, const Clocks& to)
 {
-    std::vector<double> wallMs;
-    std::vector<double> processorMs;
-
-    void add(const Clocks& from, const Clocks& to)
-    {
-        wallMs.push_back(std::chrono::duration<double, std::milli>(to.wall - from.wall).count());
-        processorMs.push_back(1000.0 * double(to.processor - from.processor) / CLOCKS_PER_SEC);
-    }
-};
+    samples.wallMs.push_back(
+        std::chrono::duration<double, std::milli>(to.wall - from.wall).count());
+    samples.processorMs.push_back(1000.0 * double(to.processor - from.processor) / CLOCKS_PER_SEC);
+}
 
 struct Measurement
 {
-    Samples rebuild;
-    Samples queries;
-    Samples both;
+    TimedSamples rebuild;
+    TimedSamples queries;
+    TimedSamples both;
 };
 
 Measurement measure(Lattice& lattice, int runs)
@@ -163,34 +158,23 @@ Measurement measure(Lattice& lattice, int runs)
         const Clocks end = Clocks::now();
         if (run < 0)
             continue;
-        result.rebuild.add(start, rebuilt);
-        result.queries.add(rebuilt, end);
-        result.both.add(start, end);
+        add(result.rebuild, start, rebuilt);
+        add(result.queries, rebuilt, end);
+        add(result.both, start, end);
     }
     if (allowed != queryCount)
         std::printf("  (%d of %d queries allowed)\n", allowed, queryCount);
     return result;
 }
 
-void printRow(const char* name, const Samples& samples, double budget)
-{
-    const double wall = median(samples.wallMs);
-    const double processor = median(samples.processorMs);
-    std::printf("  %-20s %8.3f ms %8.3f ms", name, wall, processor);
-    if (budget > 0)
-        std::printf("   target <= %.1f ms: %s (wall), %s (processor)", budget,
-                    wall <= budget ? "met" : "MISSED", processor <= budget ? "met" : "MISSED");
-    std::printf("\n");
-}
-
 void report(const char* name, Lattice& lattice, int runs, double budget)
 {
     const Measurement result = measure(lattice, runs);
     std::printf("%s, %d balls, medians of %d runs:\n", name, countBalls(lattice.root()), runs);
-    std::printf("  %-20s %11s %11s\n", "", "wall", "processor");
-    printRow("rebuild index", result.rebuild, 0.0);
-    printRow("canTransposeTo x18", result.queries, 0.0);
-    printRow("both", result.both, budget);
+    std::printf("  %-40s %12s %12s\n", "", "wall", "processor");
+    printTimedRow("rebuild index", result.rebuild, 0.0);
+    printTimedRow("canTransposeTo x18", result.queries, 0.0);
+    printTimedRow("both", result.both, budget);
 }
 
 // The model's records about balls that cannot sound would otherwise be

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <vector>
@@ -45,3 +46,16 @@ struct TimedSamples
         processorMs.erase(processorMs.begin(), processorMs.begin() + long(count));
     }
 };
+
+// One line of a report: the medians, then the verdict against the budget,
+// unless the budget is 0 (a row given for scale only).
+inline void printTimedRow(const char* name, const TimedSamples& samples, double budgetMs)
+{
+    const double wall = median(samples.wallMs);
+    const double processor = median(samples.processorMs);
+    std::printf("  %-40s %9.3f ms %9.3f ms", name, wall, processor);
+    if (budgetMs > 0.0)
+        std::printf("   target <= %g ms: %s (wall), %s (processor)", budgetMs,
+                    wall <= budgetMs ? "met" : "MISSED", processor <= budgetMs ? "met" : "MISSED");
+    std::printf("\n");
+}
