@@ -1,0 +1,277 @@
+#include "LatticeNoteEvent.h"
+#include "PlayerMetaTypes.h"
+#include "RenderBlocks.h"
+#include "TestAudioOutput.h"
+#include "TestPatch.h"
+#include "ToneAnalysis.h"
+
+#include <QtTest>
+#include <cmath>
+
+namespace {
+
+constexpr int sampleRate = 44100;
+
+double rms(const std::vector<float>& x, std::size_t from, std::size_t count)
+{
+    double energy = 0.0;
+    for (std::size_t i = from; i < from + count; ++i)
+        energy += double(x[i]) * double(x[i]);
+    return std::sqrt(energy / double(count));
+}
+
+float largestStep(const std::vector<float>& x)
+{
+    float step = 0.0f;
+    for (std::size_t i = 1; i < x.size(); ++i)
+        step = std::max(step, std::fabs(x[i] - x[i - 1]));
+    return step;
+}
+
+} // namespace
+
+// What each shipped voice sounds like through the shipped shell: in tune,
+// below full scale with every voice sounding, free of clicks, and changed
+// audibly by each of its macros. Each test opens one voice with its macros
+// at their defaults; the test's thread plays the audio thread.
+class VoiceSoundTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        registerPlayerMetaTypes();
+        patch = std::make_unique<TestPatch>();
+        player = std::make_unique<PdPlayer>();
+        QVERIFY(patch->isValid() && player->init());
+        player->initAudio(2, sampleRate);
+    }
+    void cleanup()
+    {
+        if (player)
+            player->term();
+        player.reset();
+        patch.reset();
+    }
+
+    void pluckIsInTuneInEveryTier_data();
+    void pluckIsInTuneInEveryTier();
+    void shippedVoicesOpenAndStayBelowFullScale_data();
+    void shippedVoicesOpenAndStayBelowFullScale();
+    void everyMacroAudiblyChangesTheVoice_data() { shippedVoicesOpenAndStayBelowFullScale_data(); }
+    void everyMacroAudiblyChangesTheVoice();
+    void startsAndStopsWithoutClicks_data() { shippedVoicesOpenAndStayBelowFullScale_data(); }
+    void startsAndStopsWithoutClicks();
+
+private:
+    void run(const QString& path)
+    {
+        const LatticeNoteEvent event(path);
+        player->queueEventGui(&event);
+        player->processCommandBuffers();
+    }
+    // Opens `voice` in the shipped shell with every macro at its default (0.5
+    // where it has none), kept in `macros`; false unless it opened and named
+    // one to eight macros.
+    bool openShipped(const QString& voice);
+    std::vector<double> noteFeatures(const QList<float>& macros);
+    void queue(int type, float value)
+    {
+        const LatticeEvent event(type, value);
+        player->queueEventGui(&event);
+    }
+    std::vector<float> leftChannel(int frames)
+    {
+        return ToneAnalysis::channel(renderFrames(*player, frames), 0);
+    }
+    // Plays the root at `hertz`, held for `heldFrames` (whole blocks), then
+    // released until slot 0 is free, and one block more: the left channel
+    // of the held note and of its release.
+    std::pair<std::vector<float>, std::vector<float>> playRoot(float hertz, int heldFrames)
+    {
+        queue(LatticeEvent::BaseFrequencySet, hertz);
+        run("/");
+        const std::vector<float> held = leftChannel(heldFrames);
+        run("/");
+        std::vector<float> release;
+        for (int block = 0; block < 5 * sampleRate / 256 && !player->voiceSlot(0).isFree(); ++block)
+            append(release, leftChannel(256));
+        append(release, leftChannel(256));
+        return {held, release};
+    }
+    static void append(std::vector<float>& to, const std::vector<float>& more)
+    {
+        to.insert(to.end(), more.begin(), more.end());
+    }
+
+    std::unique_ptr<TestPatch> patch;
+    std::unique_ptr<PdPlayer> player;
+    QStringList names;
+    QList<float> macros;
+};
+
+bool VoiceSoundTest::openShipped(const QString& voice)
+{
+    connect(player.get(), &PdPlayer::macroNamesReceived, this,
+            [this](const QStringList& values) { names = values; });
+    connect(player.get(), &PdPlayer::macroDefaultsReceived, this,
+            [this](const QList<float>& values) {
+                macros.clear();
+                for (float value : values)
+                    macros.append(value < 0.0f ? 0.5f : value);
+            });
+    if (!patch->useShipped(voice) || !player->loadPatch(patch->mainPatch()))
+        return false;
+    for (int i = 0; i < macros.size(); ++i)
+        queue(LatticeEvent::Macro1 + i, macros[i]);
+    return !names.isEmpty() && names.size() <= 8 && macros.size() == names.size();
+}
+
+// The plucked string runs its loop in blocks of 64, 16 or 4 samples by the
+// length of the period; a tier that reads its delay a block late would be
+// out of tune.
+void VoiceSoundTest::pluckIsInTuneInEveryTier_data()
+{
+    QTest::addColumn<float>("hertz");
+    QTest::newRow("blocks of 64") << 110.0f;
+    QTest::newRow("blocks of 16") << 1000.0f;
+    QTest::newRow("blocks of 4") << 3000.0f;
+}
+
+void VoiceSoundTest::pluckIsInTuneInEveryTier()
+{
+    QFETCH(float, hertz);
+    QVERIFY(patch->useShipped(TestPatch::shippedFolder() + QStringLiteral("/Pluck.pd")));
+    QVERIFY(player->loadPatch(patch->mainPatch()));
+    queue(LatticeEvent::BaseFrequencySet, hertz);
+    run("/");
+    leftChannel(sampleRate / 20); // past the burst
+    const std::vector<float> steady = leftChannel(sampleRate / 2);
+    const double found =
+        ToneAnalysis::dominantFrequency(steady, sampleRate, 0.97 * hertz, 1.03 * hertz);
+    const double cents = 1200.0 * std::log2(found / double(hertz));
+    QVERIFY2(std::fabs(cents) <= 2.0, qPrintable(QStringLiteral("%1 cents").arg(cents)));
+}
+
+void VoiceSoundTest::shippedVoicesOpenAndStayBelowFullScale_data()
+{
+    QTest::addColumn<QString>("voice");
+    const QStringList voices = TestPatch::shippedVoices();
+    for (const QString& voice : voices)
+        QTest::newRow(qPrintable(QFileInfo(voice).fileName())) << voice;
+    if (voices.isEmpty())
+        QTest::newRow("no voices shipped") << QString();
+}
+
+void VoiceSoundTest::shippedVoicesOpenAndStayBelowFullScale()
+{
+    QFETCH(QString, voice);
+    QVERIFY(openShipped(voice));
+
+    // Every voice at once, loudest master volume, from 220 Hz upward.
+    queue(LatticeEvent::MasterVolumeSet, 1.0f);
+    player->processCommandBuffers();
+    for (int i = 0; i < PdPlayer::voiceCount; ++i)
+        player->noteOn(LatticeRatio(std::uint64_t(32 + i), 64));
+    const float peak = ToneAnalysis::peakLevel(renderFrames(*player, 2 * sampleRate));
+    QVERIFY2(peak > 0.01f && peak < std::pow(10.0f, -0.1f / 20.0f),
+             qPrintable(QString("peak %1 dBFS").arg(20.0 * std::log10(double(peak)))));
+
+    // Gate off: every voice reports itself silent and frees its slot.
+    queue(LatticeEvent::AllNotesOff, 1.0f);
+    int busy = PdPlayer::voiceCount;
+    for (int second = 0; second < 10 && busy > 0; ++second) {
+        renderFrames(*player, sampleRate);
+        busy = 0;
+        for (int i = 0; i < PdPlayer::voiceCount; ++i)
+            busy += player->voiceSlot(i).isFree() ? 0 : 1;
+    }
+    QCOMPARE(busy, 0);
+}
+
+// A click is a jump. A note has to rise over milliseconds: at 1 kHz its
+// first millisecond (one period, so the oscillators' random phases do not
+// matter) must be well below its loudest millisecond. Its release, down to
+// the silence after the slot is freed, must never step from one sample to
+// the next by more than the held note does.
+void VoiceSoundTest::startsAndStopsWithoutClicks()
+{
+    QFETCH(QString, voice);
+    QVERIFY(openShipped(voice));
+    renderFrames(*player, sampleRate / 10); // the master volume's fade-in after a load
+    const std::vector<float> onset = playRoot(1000.0f, 256 * 100).first;
+    const std::size_t period = sampleRate / 1000;
+    double loudest = 0.0;
+    for (std::size_t from = period; from + period <= onset.size(); from += period / 4)
+        loudest = std::max(loudest, rms(onset, from, period));
+    QVERIFY2(
+        loudest > 1e-3 && rms(onset, 0, period) <= 0.5 * loudest,
+        qPrintable(
+            QStringLiteral("first ms %1, loudest ms %2").arg(rms(onset, 0, period)).arg(loudest)));
+
+    const auto [held, tail] = playRoot(220.0f, 256 * (sampleRate * 4 / 10 / 256));
+    QVERIFY(player->voiceSlot(0).isFree());
+    // The bus filters' last breath, one block after the slot was freed.
+    QVERIFY(ToneAnalysis::peakLevel({tail.end() - 256, tail.end()}) < 1e-4f);
+    const float heldStep =
+        largestStep({held.begin() + std::ptrdiff_t(held.size() / 2), held.end()});
+    std::vector<float> release{held.back()};
+    append(release, tail);
+    QVERIFY2(largestStep(release) <= 1.5f * heldStep,
+             qPrintable(QStringLiteral("release steps by %1, the held note by %2")
+                            .arg(largestStep(release))
+                            .arg(heldStep)));
+}
+
+// Levels in dB of one note at 220 Hz held for 0.6 s and released: its level
+// over time in tenths of a second, and the partials (and vibrato sidebands)
+// of the held part. What a listener would hear change when a macro moves.
+std::vector<double> VoiceSoundTest::noteFeatures(const QList<float>& settings)
+{
+    for (int i = 0; i < settings.size(); ++i)
+        queue(LatticeEvent::Macro1 + i, settings[i]);
+    auto [note, release] = playRoot(220.0f, 256 * (sampleRate * 6 / 10 / 256));
+    const std::vector<float> held(note.begin() + sampleRate / 10, note.end());
+    release.resize(sampleRate * 6 / 10); // silence after the slot is free
+    append(note, release);
+
+    const auto dB = [](double level) { return 20.0 * std::log10(std::max(level, 1e-5)); };
+    std::vector<double> features;
+    const std::size_t window = sampleRate / 10;
+    for (std::size_t start = 0; start + window <= note.size(); start += window)
+        features.push_back(dB(rms(note, start, window)));
+    const double scale = 2.0 / double(held.size());
+    for (double multiple : {0.5, 1.0, 1.5, 2.0, 3.0, 4.0, 5.0, 6.0, 8.0})
+        for (double offset : {-6.0, 0.0, 6.0})
+            features.push_back(
+                dB(scale * ToneAnalysis::magnitudeAt(held, 220.0 * multiple + offset, sampleRate)));
+    return features;
+}
+
+// Each macro from one end of its range to the other, the rest at their
+// defaults, must move some level by 3 dB or more.
+void VoiceSoundTest::everyMacroAudiblyChangesTheVoice()
+{
+    QFETCH(QString, voice);
+    QVERIFY(openShipped(voice));
+    for (int macro = 0; macro < names.size(); ++macro) {
+        QList<float> low = macros, high = macros;
+        low[macro] = 0.0f;
+        high[macro] = 1.0f;
+        const std::vector<double> a = noteFeatures(low);
+        const std::vector<double> b = noteFeatures(high);
+        double largest = 0.0;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            largest = std::max(largest, std::fabs(a[i] - b[i]));
+        QVERIFY2(largest >= 3.0, qPrintable(QStringLiteral("%1: macro %2 (%3) moves no level by "
+                                                           "more than %4 dB")
+                                                .arg(QFileInfo(voice).fileName())
+                                                .arg(macro + 1)
+                                                .arg(names[macro])
+                                                .arg(largest, 0, 'f', 2)));
+    }
+}
+
+QTEST_GUILESS_MAIN(VoiceSoundTest)
+#include "VoiceSoundTest.moc"
