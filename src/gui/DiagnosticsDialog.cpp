@@ -1,5 +1,6 @@
 #include "DiagnosticsDialog.h"
 
+#include "PdPlayer.h"
 #include "TuningLatticeApplication.h"
 #include "ui_DiagnosticsDialog.h"
 
@@ -20,4 +21,17 @@ DiagnosticsDialog::~DiagnosticsDialog() = default;
 void DiagnosticsDialog::onMessage(const QString& message)
 {
     ui->textArea->appendPlainText(message);
+}
+
+void DiagnosticsDialog::showEvent(QShowEvent* event)
+{
+    tracingBefore_ = PdPlayer::isAudioTracing();
+    PdPlayer::setAudioTracing(true);
+    QDialog::showEvent(event);
+}
+
+void DiagnosticsDialog::hideEvent(QHideEvent* event)
+{
+    PdPlayer::setAudioTracing(tracingBefore_);
+    QDialog::hideEvent(event);
 }

@@ -12,7 +12,9 @@ class DiagnosticsDialog;
 // the diagnostic lines the application emits for the source files named on
 // the command line. It keeps every line it receives while hidden, so showing
 // it again shows the history since it was built. Ctrl+9 in the main window
-// shows and hides it; Close hides it.
+// shows and hides it; Close hides it. While it shows, the audio thread's
+// debug traces are on (they cost the callback time and allocations, so
+// they are off while nobody reads them).
 //
 // GUI thread. Lines logged on the audio or controller thread reach onMessage
 // through the automatic connection, queued through the event loop.
@@ -29,6 +31,12 @@ public slots:
     // Appends message as a new paragraph of plain text.
     void onMessage(const QString& message);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     std::unique_ptr<Ui::DiagnosticsDialog> ui;
+    // Whether the logging rules had the traces on before the dialog showed.
+    bool tracingBefore_ = false;
 };

@@ -4,6 +4,7 @@
 #include "LatticePath.h"
 #include "QuotedText.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFileInfo>
@@ -13,14 +14,15 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <thread>
 #include <z_libpd.h>
 
 namespace {
 
-// Debug traces made on the audio thread. A category of their own lets a
-// real-time run switch them off ("lattice.player.audio.debug=false"), which
-// also keeps them from building a message at all.
-Q_LOGGING_CATEGORY(lcAudio, "lattice.player.audio")
+// Debug traces made on the audio thread: off unless the logging rules or
+// setAudioTracing() turn them on. Off, a trace costs one atomic read and
+// builds no message.
+Q_LOGGING_CATEGORY(lcAudio, "lattice.player.audio", QtWarningMsg)
 
 // The player that libpd's hooks reach; set by the constructor.
 PdPlayer* hookedPlayer = nullptr;
@@ -35,9 +37,10 @@ constexpr std::uint32_t ticketLimit = 1u << 24;
 PdPlayer::PdPlayer(QObject* parent) : QObject(parent)
 {
     primeEnabled_.fill(true);
-    noteMap_.reserve(voiceCount);
     macroDefaults_.reserve(8);
     hookedPlayer = this;
+    noticeTimer_.setInterval(noticeIntervalMs);
+    connect(&noticeTimer_, &QTimer::timeout, this, &PdPlayer::deliverNotices);
 }
 
 PdPlayer::~PdPlayer()
@@ -64,6 +67,8 @@ bool PdPlayer::init()
     // A second player in the same process finds libpd initialised already.
     libpd_init();
     pdInstance_ = libpd_this_instance();
+    if (QCoreApplication::instance())
+        noticeTimer_.start();
     return true;
 }
 
@@ -71,6 +76,7 @@ void PdPlayer::initAudio(int outputChannels, int sampleRate)
 {
     qWarning() << "Initialising libpd with sampleRate" << sampleRate;
     libpd_init_audio(0, outputChannels, sampleRate);
+    outputFadeStep_ = 1000.0f / (float(std::max(sampleRate, 1)) * float(outputFadeMs));
 }
 
 void PdPlayer::term()
@@ -109,12 +115,27 @@ void PdPlayer::processBlock(float* interleavedStereoOut, int frames, bool muted)
     if (patch_) {
         if (ticks > 0)
             libpd_process_float(ticks, nullptr, interleavedStereoOut);
-        if (!muted) {
-            std::fill(interleavedStereoOut + 2 * rendered, interleavedStereoOut + 2 * frames, 0.0f);
-            return;
-        }
+        std::fill(interleavedStereoOut + 2 * rendered, interleavedStereoOut + 2 * frames, 0.0f);
+        fadeOutput(interleavedStereoOut, frames, muted);
+        return;
     }
     std::fill(interleavedStereoOut, interleavedStereoOut + 2 * frames, 0.0f);
+}
+
+void PdPlayer::fadeOutput(float* interleavedStereo, int frames, bool muted)
+{
+    const float target = muted ? 0.0f : 1.0f;
+    if (outputGain_ == target) {
+        if (muted)
+            std::fill(interleavedStereo, interleavedStereo + 2 * frames, 0.0f);
+        return;
+    }
+    for (int frame = 0; frame < frames; ++frame) {
+        outputGain_ = muted ? std::max(0.0f, outputGain_ - outputFadeStep_)
+                            : std::min(1.0f, outputGain_ + outputFadeStep_);
+        interleavedStereo[2 * frame] *= outputGain_;
+        interleavedStereo[2 * frame + 1] *= outputGain_;
+    }
 }
 
 void PdPlayer::queueEventGui(const LatticeEvent* event)
@@ -134,6 +155,108 @@ void PdPlayer::processCommandBuffers()
     // All waiting controller events run before all waiting screen events.
     drain(serialCommandBuffer_);
     drain(guiCommandBuffer_);
+    // Rendering on the player's own thread (the render tool, tests), nobody
+    // else would deliver before the caller looks.
+    if (std::this_thread::get_id() == ownerThread_)
+        deliverNotices();
+}
+
+// ---------------------------------------------------------------------------
+// Notices
+
+void PdPlayer::notify(const PlayerNotice& notice)
+{
+    if (!notices_.push(notice))
+        droppedNotices_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void PdPlayer::notify(PlayerNotice::Kind kind, int number, float value, const LatticeRatio& ratio)
+{
+    PlayerNotice notice;
+    notice.kind = kind;
+    notice.number = number;
+    notice.value = value;
+    notice.ratio = ratio;
+    notify(notice);
+}
+
+void PdPlayer::deliverNotices()
+{
+    PlayerNotice notice;
+    while (notices_.pop(notice))
+        emitNotice(notice);
+    const quint64 dropped = droppedNotices();
+    if (dropped != reportedDrops_) {
+        qWarning() << "Player notices lost to a full ring:" << dropped - reportedDrops_;
+        reportedDrops_ = dropped;
+    }
+}
+
+void PdPlayer::emitNotice(const PlayerNotice& notice)
+{
+    switch (notice.kind) {
+    case PlayerNotice::NoteToggled:
+        emit noteToggled(notice.ratio, notice.number != 0);
+        break;
+    case PlayerNotice::Transposed:
+        emit transposed(notice.ratio, notice.number);
+        break;
+    case PlayerNotice::VolumeChanged:
+        emit volumeChanged(notice.value);
+        break;
+    case PlayerNotice::VoiceVolumeChanged:
+        emit voiceVolumeChanged(notice.value);
+        break;
+    case PlayerNotice::BaseFrequencyChanged:
+        emit baseFrequencyChanged(notice.value);
+        break;
+    case PlayerNotice::MonophonicChanged:
+        emit monophonicChanged(notice.number != 0);
+        break;
+    case PlayerNotice::PrimeEnabledToggled:
+        emit primeEnabledToggled(notice.number, notice.value != 0.0f);
+        break;
+    case PlayerNotice::MacroValueChanged:
+        emit macroValueChanged(notice.number, notice.value);
+        break;
+    case PlayerNotice::PatchDecRequested:
+        emit patchDecRequested();
+        break;
+    case PlayerNotice::PatchIncRequested:
+        emit patchIncRequested();
+        break;
+    case PlayerNotice::TransposeNotAStep:
+        qWarning() << "Transpose refused: value" << notice.value << "is not a step";
+        break;
+    case PlayerNotice::TransposeNotAPrime:
+        qWarning() << "Transpose refused:" << notice.number << "is not a prime step";
+        break;
+    case PlayerNotice::TransposeDoesNotFit:
+        qWarning().noquote() << "Transpose refused: transposition"
+                             << quotedText(notice.ratio.toString()) << "times"
+                             << quotedText(notice.other.toString()) << "does not fit";
+        break;
+    case PlayerNotice::NoteToggleDoesNotFit:
+        qWarning().noquote() << "NoteToggle refused: transposition"
+                             << quotedText(notice.ratio.toString()) << "times path"
+                             << quotedText(LatticePath::fromBytes(notice.path).toString())
+                             << "does not fit";
+        break;
+    case PlayerNotice::SecondPatchNotOpened:
+        qWarning() << "OpenPatch ignored: a patch is open already";
+        break;
+    }
+}
+
+void PdPlayer::setAudioTracing(bool on)
+{
+    // The category is a plain static object; the macro only hands it out const.
+    const_cast<QLoggingCategory&>(lcAudio()).setEnabled(QtDebugMsg, on);
+}
+
+bool PdPlayer::isAudioTracing()
+{
+    return lcAudio().isDebugEnabled();
 }
 
 void PdPlayer::drain(PdMessageBuffer& buffer)
@@ -159,7 +282,7 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk)
         // byte, as a path step is.
         const double rounded = std::floor(double(value) + 0.5);
         if (!std::isfinite(rounded)) {
-            qWarning() << "Transpose refused: value" << value << "is not a step";
+            notify(PlayerNotice::TransposeNotAStep, 0, value);
             break;
         }
         setTransposition(std::int8_t(std::int64_t(std::fmod(rounded, 256.0))));
@@ -181,10 +304,7 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk)
         setMonophonic(value > 0.5f);
         break;
     case LatticeEvent::PatchStep:
-        if (value > 0.0f)
-            emit patchIncRequested();
-        else
-            emit patchDecRequested();
+        notify(value > 0.0f ? PlayerNotice::PatchIncRequested : PlayerNotice::PatchDecRequested);
         break;
     case LatticeEvent::BaseFrequencySet:
         setBaseFrequency(value);
@@ -235,9 +355,11 @@ void PdPlayer::executeNoteToggle(const PdMessageBuffer::Chunk& chunk)
     if (!pathRatio)
         return;
     if (!transposition_.canMultiplyWith(*pathRatio)) {
-        qWarning().noquote() << "NoteToggle refused: transposition"
-                             << quotedText(transposition_.toString()) << "times path"
-                             << quotedText(path.toString()) << "does not fit";
+        PlayerNotice refused;
+        refused.kind = PlayerNotice::NoteToggleDoesNotFit;
+        refused.ratio = transposition_;
+        refused.path = chunk.path;
+        notify(refused);
         return;
     }
     const LatticeRatio ratio = transposition_ * *pathRatio;
@@ -258,44 +380,46 @@ void PdPlayer::setTransposition(int prime)
     } else {
         const std::optional<LatticeRatio> step = LatticePath(prime).ratio();
         if (!step) {
-            qWarning() << "Transpose refused:" << prime << "is not a prime step";
+            notify(PlayerNotice::TransposeNotAPrime, prime);
             return;
         }
         if (!transposition_.canMultiplyWith(*step)) {
-            qWarning().noquote() << "Transpose refused: transposition"
-                                 << quotedText(transposition_.toString()) << "times"
-                                 << quotedText(step->toString()) << "does not fit";
+            PlayerNotice refused;
+            refused.kind = PlayerNotice::TransposeDoesNotFit;
+            refused.ratio = transposition_;
+            refused.other = *step;
+            notify(refused);
             return;
         }
         transposition_ *= *step;
     }
-    emit transposed(transposition_, prime);
+    notify(PlayerNotice::Transposed, prime, 0.0f, transposition_);
 }
 
 void PdPlayer::setVolume(float volume)
 {
     masterVolume_ = volume;
     sendPdVolumeMessage(volume);
-    emit volumeChanged(masterVolume_);
+    notify(PlayerNotice::VolumeChanged, 0, masterVolume_);
 }
 
 void PdPlayer::setVoiceVolume(float volume)
 {
     voiceVolume_ = volume;
-    emit voiceVolumeChanged(voiceVolume_);
+    notify(PlayerNotice::VoiceVolumeChanged, 0, voiceVolume_);
 }
 
 void PdPlayer::setBaseFrequency(float frequency)
 {
     baseFrequency_ = frequency;
-    emit baseFrequencyChanged(frequency);
+    notify(PlayerNotice::BaseFrequencyChanged, 0, frequency);
 }
 
 void PdPlayer::setMonophonic(bool mono)
 {
     mono_ = mono;
     monoVoice_ = -1;
-    emit monophonicChanged(mono_);
+    notify(PlayerNotice::MonophonicChanged, mono_ ? 1 : 0);
 }
 
 void PdPlayer::togglePrimeEnabled(int prime)
@@ -304,7 +428,7 @@ void PdPlayer::togglePrimeEnabled(int prime)
         return;
     bool& flag = primeEnabled_[std::size_t(prime)];
     flag = !flag;
-    emit primeEnabledToggled(prime, flag);
+    notify(PlayerNotice::PrimeEnabledToggled, prime, flag ? 1.0f : 0.0f);
 }
 
 void PdPlayer::setMacro(int macro, float value)
@@ -312,7 +436,7 @@ void PdPlayer::setMacro(int macro, float value)
     if (macro < 1 || macro > 8)
         return;
     sendPdVoiceMessage(PdVoiceMessageType(VoiceMacro1 + macro - 1), value, -1);
-    emit macroValueChanged(macro, value);
+    notify(PlayerNotice::MacroValueChanged, macro, value);
 }
 
 bool PdPlayer::isPrimeEnabled(int prime) const
@@ -478,7 +602,7 @@ void PdPlayer::noteOn(const LatticeRatio& ratio)
     slot.index = chosen;
     slot.released = false;
     slot.seq = sequenceCounter_;
-    noteMap_.insert(ratio, chosen);
+    mapSlot(chosen);
 
     qCDebug(lcAudio).noquote() << "noteOn for ratio" << quotedText(ratio.toString()) << "freq"
                                << frequency << "voice" << chosen << "seqId" << slot.seq << "stolen"
@@ -490,20 +614,19 @@ void PdPlayer::noteOn(const LatticeRatio& ratio)
         sendPdVoiceMessage(VoiceVolume, voiceVolume_, chosen);
         sendPdVoiceMessage(VoiceGate, 1.0f, chosen);
     }
-    emit noteToggled(ratio, true);
+    notify(PlayerNotice::NoteToggled, 1, 0.0f, ratio);
 }
 
 void PdPlayer::noteOff(const LatticeRatio& ratio)
 {
-    const auto entry = noteMap_.constFind(ratio);
-    if (entry == noteMap_.constEnd())
+    const int index = noteMapSlot(ratio);
+    if (index < 0)
         return;
-    const int index = entry.value();
     qCDebug(lcAudio).noquote() << "noteOff for ratio" << quotedText(ratio.toString()) << "voice"
                                << index;
     voices_[std::size_t(index)].released = true;
     sendPdVoiceMessage(VoiceGate, 0.0f, index);
-    emit noteToggled(ratio, false);
+    notify(PlayerNotice::NoteToggled, 0, 0.0f, ratio);
 }
 
 void PdPlayer::onVoiceStopped(int index)
@@ -516,10 +639,9 @@ void PdPlayer::onVoiceStopped(int index)
         return;
     qCDebug(lcAudio).noquote() << "voice stopped for" << quotedText(slot.ratio.toString())
                                << "voice" << index;
-    const auto entry = noteMap_.find(slot.ratio);
-    if (entry != noteMap_.end() && entry.value() == index) {
+    if (slot.mapped) {
         qCDebug(lcAudio) << "removing voice" << index << "from note map";
-        noteMap_.erase(entry);
+        slot.mapped = false;
     }
     slot.released = false;
     if (!slot.isFree())
@@ -530,14 +652,36 @@ void PdPlayer::onVoiceStopped(int index)
 void PdPlayer::allNotesOff()
 {
     // The ratios are copied first: a patch may answer a gate-off with a
-    // "voice-stop" inside the same libpd call, which edits the map. The map
-    // never holds more entries than there are slots.
+    // "voice-stop" inside the same libpd call, which edits the map.
     std::array<LatticeRatio, voiceCount> ratios;
     std::size_t count = 0;
-    for (auto it = noteMap_.constBegin(); it != noteMap_.constEnd() && count < ratios.size(); ++it)
-        ratios[count++] = it.key();
+    for (const VoiceSlot& slot : voices_)
+        if (slot.mapped)
+            ratios[count++] = slot.ratio;
     for (std::size_t i = 0; i < count; ++i)
         noteOff(ratios[i]);
+}
+
+// The note map lives in the slots: at most one mapped slot per ratio. A
+// search of 128 slots costs less than a hash's node allocation, and never
+// allocates.
+int PdPlayer::noteMapSlot(const LatticeRatio& ratio) const
+{
+    for (int i = 0; i < voiceCount; ++i) {
+        const VoiceSlot& slot = voices_[std::size_t(i)];
+        if (slot.mapped && slot.ratio == ratio)
+            return i;
+    }
+    return -1;
+}
+
+void PdPlayer::mapSlot(int index)
+{
+    VoiceSlot& chosen = voices_[std::size_t(index)];
+    const int previous = noteMapSlot(chosen.ratio);
+    if (previous >= 0)
+        voices_[std::size_t(previous)].mapped = false;
+    chosen.mapped = true;
 }
 
 int PdPlayer::firstFreeSlot() const
@@ -726,7 +870,7 @@ void PdPlayer::openPreparedPatch()
         return;
     }
     if (patch_) {
-        qWarning() << "OpenPatch ignored: a patch is open already";
+        notify(PlayerNotice::SecondPatchNotOpened);
         return;
     }
     const QString dir = QString::fromLocal8Bit(preparedDirectory_);

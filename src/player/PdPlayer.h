@@ -3,16 +3,20 @@
 #include "LatticeEvent.h"
 #include "LatticeRatio.h"
 #include "PdMessageBuffer.h"
+#include "PlayerNotice.h"
+#include "SpscRing.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <QWaitCondition>
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <thread>
 
 class AudioOutput;
 class QFileInfo;
@@ -65,6 +69,10 @@ public:
         std::uint32_t seq = 0;
         // Between note off and the patch's "voice-stop" for the slot.
         bool released = false;
+        // The note map's entry for `ratio` points at this slot. A released
+        // slot may still sound while a newer slot plays the same ratio;
+        // only the newer one is mapped.
+        bool mapped = false;
 
         bool isFree() const { return seq == 0; }
     };
@@ -75,6 +83,14 @@ public:
     static constexpr int pdBlockFrames = 64;
     // How long the GUI waits for a running stream to answer a patch request.
     static constexpr int handshakeTimeoutMs = 2000;
+    // Muting and unmuting fade the output over this long instead of
+    // stepping, so that a patch change does not click.
+    static constexpr int outputFadeMs = 10;
+    // Notices that can wait between two deliveries; more are dropped and
+    // counted.
+    static constexpr std::size_t noticeCapacity = 4096;
+    // How often the player's thread delivers notices.
+    static constexpr int noticeIntervalMs = 5;
 
     explicit PdPlayer(QObject* parent = nullptr);
     ~PdPlayer() override;
@@ -108,6 +124,21 @@ public:
     // runs). Frames should be a positive multiple of 64; a remainder is
     // zeroed. Audio thread only.
     void processBlock(float* interleavedStereoOut, int frames, bool muted);
+
+    // Turns the notices that the audio thread left into signals and warning
+    // records. The player's own thread only; a timer calls it, and
+    // processCommandBuffers() does when it runs on that thread.
+    void deliverNotices();
+    // Notices lost to a full ring since the start. Any thread.
+    quint64 droppedNotices() const { return droppedNotices_.load(std::memory_order_relaxed); }
+
+    // Debug traces of the audio thread ("lattice.player.audio") cost
+    // allocations and time, so they are off unless the logging rules ask
+    // for them (QT_LOGGING_RULES="lattice.player.audio.debug=true") or
+    // someone reads them: the diagnostics window turns them on while it is
+    // open. Any thread.
+    static void setAudioTracing(bool on);
+    static bool isAudioTracing();
 
     // Drains the serial command buffer, then the gui command buffer, and
     // executes every chunk in writing order. It first makes the Pd instance
@@ -163,7 +194,7 @@ public:
     bool isPrimeEnabled(int prime) const;
     const VoiceSlot& voiceSlot(int slot) const { return voices_[std::size_t(slot)]; }
     // The slot the note map holds for a ratio, -1 for none.
-    int noteMapSlot(const LatticeRatio& ratio) const { return noteMap_.value(ratio, -1); }
+    int noteMapSlot(const LatticeRatio& ratio) const;
     // Lets a test or a benchmark start the sequence counter far along, to
     // exercise what happens when it grows past 2^31 and wraps.
     void restartSequenceAt(std::uint32_t value) { sequenceCounter_ = value; }
@@ -190,6 +221,12 @@ signals:
     void patchIncRequested();
 
 private:
+    void notify(const PlayerNotice& notice);
+    void notify(PlayerNotice::Kind kind, int number = 0, float value = 0.0f,
+                const LatticeRatio& ratio = {});
+    void emitNotice(const PlayerNotice& notice);
+    void fadeOutput(float* interleavedStereo, int frames, bool muted);
+    void mapSlot(int slot);
     void drain(PdMessageBuffer& buffer);
     void executeNoteToggle(const PdMessageBuffer::Chunk& chunk);
     void executeHandshakeRequest(const PdMessageBuffer::Chunk& chunk);
@@ -223,7 +260,6 @@ private:
     std::array<bool, primeFlagCount> primeEnabled_;
     int monoVoice_ = -1;
     std::array<VoiceSlot, voiceCount> voices_{};
-    QHash<LatticeRatio, int> noteMap_;
     std::uint32_t sequenceCounter_ = 0;
     // Slots whose seq is not 0; with all of them busy a note on need not
     // look for a free one.
@@ -246,4 +282,14 @@ private:
     QMutex mutex_;
 
     AudioOutput* audioOutput_ = nullptr;
+
+    // Audio thread: the output's gain while it fades, and the per-frame step.
+    float outputGain_ = 1.0f;
+    float outputFadeStep_ = 1.0f / (44.1f * outputFadeMs);
+
+    SpscRing<PlayerNotice, noticeCapacity> notices_;
+    std::thread::id ownerThread_ = std::this_thread::get_id();
+    std::atomic<quint64> droppedNotices_{0};
+    quint64 reportedDrops_ = 0;
+    QTimer noticeTimer_;
 };

@@ -30,6 +30,7 @@ private slots:
     void init()
     {
         registerPlayerMetaTypes();
+        PdPlayer::setAudioTracing(true);
         patch = std::make_unique<TestPatch>();
         player = std::make_unique<PdPlayer>();
         QVERIFY(patch->isValid() && player->init());
@@ -62,7 +63,7 @@ private slots:
     void stalledStreamGivesUpAndWithdrawsTheRequest();
     void playsTheRatioAboveTheBase_data();
     void playsTheRatioAboveTheBase();
-    void mutedOrPatchlessBlocksAreSilent();
+    void muteFadesAndPatchlessBlocksAreSilent();
     void framesAreAlignedToPdBlocks_data();
     void framesAreAlignedToPdBlocks();
 
@@ -258,11 +259,13 @@ void PdPlayerTest::stealsTheOldestNote()
         player->noteOn(fillRatio(i));
     if (releasedSlot >= 0)
         player->noteOff(fillRatio(releasedSlot));
+    player->deliverNotices();
 
     SignalLog signalLog(player.get());
     LogCapture log;
     const LatticeRatio newcomer(7, 4);
     player->noteOn(newcomer);
+    player->deliverNotices();
     QCOMPARE(signalLog.take().join(' '),
              QString(releasedSlot == 0 ? "" : "noteToggled(1/1,false) ") + "noteToggled(7/4,true)");
     QCOMPARE(player->voiceSlot(0).ratio, newcomer);
@@ -321,6 +324,7 @@ void PdPlayerTest::inaudibleNotesHoldASlot()
     player->noteOn(LatticeRatio(1, 32)); // 13.75 Hz
     player->noteOn(LatticeRatio(50));    // 22 kHz
     player->noteOn(LatticeRatio(1, 2));  // 220 Hz
+    player->deliverNotices();
     QCOMPARE(signalLog.take().join(' '),
              "noteToggled(1/32,true) noteToggled(50/1,true) noteToggled(1/2,true)");
     QCOMPARE(log.texts(QtDebugMsg).filter("pd lattice-in message"),
@@ -447,13 +451,25 @@ void PdPlayerTest::playsTheRatioAboveTheBase()
     QVERIFY2(std::fabs(found - hertz) <= 0.5, qPrintable(QString::number(found)));
 }
 
-void PdPlayerTest::mutedOrPatchlessBlocksAreSilent()
+// Muting, as a patch change does, fades the output out over 10 ms instead
+// of cutting it; unmuting fades it back in. The patch runs on meanwhile.
+void PdPlayerTest::muteFadesAndPatchlessBlocksAreSilent()
 {
     run("/");
-    leftChannel(sampleRate / 10);
+    const std::vector<float> held = leftChannel(sampleRate / 10);
+    const float heldStep = ToneAnalysis::largestStep(held);
+    std::vector<float> fadeOut{held.back()};
+    for (float sample : ToneAnalysis::channel(renderFrames(*player, 1024, true), 0))
+        fadeOut.push_back(sample);
+    QVERIFY2(ToneAnalysis::largestStep(fadeOut) <= 1.1f * heldStep,
+             qPrintable(QString::number(ToneAnalysis::largestStep(fadeOut))));
+    QVERIFY(ToneAnalysis::peakLevel({fadeOut.begin() + 200, fadeOut.begin() + 400}) > 0.1f);
+    QCOMPARE(ToneAnalysis::peakLevel({fadeOut.end() - 512, fadeOut.end()}), 0.0f);
     QCOMPARE(ToneAnalysis::peakLevel(renderFrames(*player, 4096, true)), 0.0f);
-    // The patch ran on while muted.
-    QVERIFY(ToneAnalysis::peakLevel(renderFrames(*player, 256)) > 0.9f);
+    const std::vector<float> fadeIn = leftChannel(1024);
+    QVERIFY(std::fabs(fadeIn.front()) < 0.01f);
+    QVERIFY(ToneAnalysis::largestStep(fadeIn) <= 1.1f * heldStep);
+    QVERIFY(ToneAnalysis::peakLevel({fadeIn.end() - 256, fadeIn.end()}) > 0.9f);
 
     // Without a patch the output is silent, yet events still run.
     player->unloadPatch();

@@ -27,6 +27,15 @@ inline float peakLevel(const std::vector<float>& samples)
     return peak;
 }
 
+// The largest jump from one sample to the next: what a click is made of.
+inline float largestStep(const std::vector<float>& samples)
+{
+    float step = 0.0f;
+    for (std::size_t i = 1; i < samples.size(); ++i)
+        step = std::max(step, std::fabs(samples[i] - samples[i - 1]));
+    return step;
+}
+
 // Goertzel magnitude of one (not necessarily bin-centred) frequency in the
 // Hann-windowed signal.
 inline double magnitudeAt(const std::vector<float>& samples, double frequency, int sampleRate)
