@@ -70,21 +70,16 @@ private slots:
     // the frequency.
     void setsFromSemitones()
     {
-        const struct
-        {
-            float semitones;
-            const char* name;
-            double cents;
-        } cases[] = {
+        const std::tuple<float, const char*, double> cases[] = {
             {59.7f, "C5", -30.0}, {57.5f, "A4", 50.0}, {58.6f, "B4", -40.0}, {70.2f, "Bb5", 20.0}};
-        for (const auto& expected : cases) {
+        for (const auto& [semitones, name, cents] : cases) {
             SpelledNote note, back;
-            QVERIFY(note.setFromSemitones(expected.semitones));
-            QCOMPARE(note.name(), QString(expected.name));
-            QVERIFY(qAbs(note.cents - expected.cents) < 0.001);
+            QVERIFY(note.setFromSemitones(semitones));
+            QCOMPARE(note.name(), QString(name));
+            QVERIFY(qAbs(note.cents - cents) < 0.001);
             QVERIFY(back.setFromFrequency(note.frequency(), 440));
-            QCOMPARE(back.name(), QString(expected.name));
-            QVERIFY(qAbs(back.semitoneNumber() - double(expected.semitones)) < 0.0001);
+            QCOMPARE(back.name(), QString(name));
+            QVERIFY(qAbs(back.semitoneNumber() - double(semitones)) < 0.0001);
         }
     }
 

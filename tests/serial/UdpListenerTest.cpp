@@ -125,28 +125,23 @@ private slots:
     void handlesDatagram_data()
     {
         QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<QString>("event"); // empty: none
-        QTest::addColumn<QString>("wandRecord");
-        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QString>("event");   // empty: none
+        QTest::addColumn<QString>("warning"); // empty: none
         auto row = [](const char* name, const QByteArray& datagram, const char* event,
-                      const char* wand, const char* warning) {
-            QTest::newRow(name) << datagram << QString(event) << QString(wand) << QString(warning);
+                      const char* warning = "") {
+            QTest::newRow(name) << datagram << QString(event) << QString(warning);
         };
-        row("tag matched whatever its case", wandDatagram("04A1B2C3D4", 1), "2 3",
-            R"(Wand ID: 1 , RFID: "04A1B2C3D4")", "");
-        row("wand byte 200 is -56", wandDatagram("abc", 200), "10 5",
-            R"(Wand ID: -56 , RFID: "abc")", "");
-        row("tag ends at the first zero byte", wandDatagram(QByteArray("abc\0xyz", 7), 0), "10 5",
-            R"(Wand ID: 0 , RFID: "abc")", "");
-        row("bytes outside the tag ignored", wandDatagram("c", -1, 72, '\xff'), "0 1 /-5/7",
-            R"(Wand ID: -1 , RFID: "c")", "");
-        row("zero first tag byte", wandDatagram("", 0), "", R"(Wand ID: 0 , RFID: "")",
+        row("tag matched whatever its case", wandDatagram("04A1B2C3D4", 1), "2 3");
+        row("wand byte 200", wandDatagram("abc", 200), "10 5");
+        row("tag ends at the first zero byte", wandDatagram(QByteArray("abc\0xyz", 7), 0), "10 5");
+        row("bytes outside the tag ignored", wandDatagram("c", -1, 72, '\xff'), "0 1 /-5/7");
+        row("zero first tag byte", wandDatagram("", 0), "",
             "RFID  not found in mapping table. Ignoring.");
-        row("71 bytes", wandDatagram("abc", 0, 71), "", "",
+        row("71 bytes", wandDatagram("abc", 0, 71), "",
             "Discarding UDP packet due to wrong size 71");
-        row("73 bytes with a mapped tag", wandDatagram("abc", 0, 73), "", "",
+        row("73 bytes with a mapped tag", wandDatagram("abc", 0, 73), "",
             "Discarding UDP packet due to wrong size 73");
-        row("empty datagram", QByteArray(), "", "", "Discarding UDP packet due to wrong size 0");
+        row("empty datagram", QByteArray(), "", "Discarding UDP packet due to wrong size 0");
     }
     // Every datagram is followed by a mapped one; its event proves that the
     // first was handled and that the loop went on.
@@ -154,19 +149,13 @@ private slots:
     {
         QFETCH(QByteArray, datagram);
         QFETCH(QString, event);
-        QFETCH(QString, wandRecord);
         QFETCH(QString, warning);
         QVERIFY(startListening());
         QVERIFY(send(datagram) && send(wandDatagram("END", 0)));
-        QStringList expected{"1 1"};
-        if (!event.isEmpty())
-            expected.prepend(event);
+        const QStringList expected =
+            event.isEmpty() ? QStringList{"1 1"} : QStringList{event, "1 1"};
         QVERIFY(waitForEvents(expected.size()));
         QCOMPARE(collector->received(), expected);
-        const QStringList debug = log->texts(QtDebugMsg);
-        QCOMPARE(debug.count(record("Received a UDP packet from 127.0.0.1 on port %1")),
-                 wandRecord.isEmpty() ? 1 : 2);
-        QVERIFY(wandRecord.isEmpty() || debug.count(wandRecord) == 1);
         QVERIFY(warning.isEmpty() || log->count(QtWarningMsg, warning) == 1);
     }
 
@@ -232,7 +221,6 @@ private slots:
         QCOMPARE(fatal.count(), 1);
         QCOMPARE(fatal.first().first().toString(), message);
         QCOMPARE(log->texts(QtCriticalMsg).last(), '"' + message + '"');
-        QCOMPARE(log->texts(QtCriticalMsg).size(), cause == "port" ? 1 : 2);
         QVERIFY(!log->texts(QtWarningMsg).contains(QStringLiteral("UDP thread exits run")));
     }
 };

@@ -1,7 +1,7 @@
 // A plugin that window tests and benchmarks load into the real program
-// (QT_PLUGIN_PATH and QT_QPA_GENERIC_PLUGINS=latticewindowprobe; a user's run
-// never loads it), so that a harness driving it with xdotool knows where its
-// widgets are. One line each on standard error:
+// (QT_PLUGIN_PATH, QT_QPA_GENERIC_PLUGINS=latticewindowprobe) to learn where
+// its widgets are. One line each on standard error, joined by standard output
+// (the LATTICE_DUMP_BALLS lines) so that both arrive in order:
 //
 //   probe first-frame NANOSECONDS   the main window's first frame painted
 //   probe input NANOSECONDS         a key or mouse button press received
@@ -10,9 +10,7 @@
 //   probe widget NAME X Y W H [KEY=VALUE ...]   every visible named widget,
 //   probe end                       and the end of the report.
 //
-// Standard output (the LATTICE_DUMP_BALLS lines) is joined to standard error
-// so that both arrive in order. Rectangles are in screen pixels, times
-// CLOCK_MONOTONIC as the program's start-up marks. A report follows every
+// Rectangles in screen pixels, times CLOCK_MONOTONIC. A report follows every
 // change on screen once nothing has changed for a moment. GUI thread only.
 
 #include <QAbstractButton>
