@@ -39,8 +39,7 @@ void noteLock(const void* mutex)
 
 // The C library's own function of that name, looked up at its first use
 // (other libraries lock before this file's statics are set up).
-template <typename Function>
-Function real(std::atomic<Function>& cache, const char* name)
+template <typename Function> Function real(std::atomic<Function>& cache, const char* name)
 {
     Function function = cache.load(std::memory_order_acquire);
     if (!function) {
