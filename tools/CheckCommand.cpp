@@ -161,10 +161,10 @@ std::optional<QJsonObject> readDocument(const QString& path, FileKind kind, Chec
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
     if (document.isNull()) {
-        report.problem(QStringLiteral("error"),
-                       QStringLiteral("cannot parse the file at offset %1: %2; %3")
-                           .arg(error.offset)
-                           .arg(error.errorString(), failureConsequence(kind)));
+        report.problem(
+            QStringLiteral("error"),
+            QStringLiteral("cannot parse the file at offset %1: %2; %3")
+                .arg(QString::number(error.offset), error.errorString(), failureConsequence(kind)));
         return std::nullopt;
     }
     if (!document.isObject())
@@ -341,12 +341,13 @@ void checkRfid(const QJsonObject& file, CheckReport& report)
     const QStringList tags = map.tags();
     for (const QString& tag : tags) {
         const LatticeEvent* event = map.lookup(tag);
-        report.say(QStringLiteral("%1  %2").arg(tag, -RfidMap::keyLength).arg(describe(*event)));
+        // One arg() call for text from the file: a tag holding "%1" must not
+        // take the next argument's place.
+        report.say(tag.leftJustified(RfidMap::keyLength) + QStringLiteral("  ") + describe(*event));
         if (kindName(event->type()).isEmpty())
             report.problem(QStringLiteral("warning"),
                            QStringLiteral("tag %1 has event kind %2, which the player ignores")
-                               .arg(tag)
-                               .arg(event->type()));
+                               .arg(tag, QString::number(event->type())));
     }
     report.say(QStringLiteral("%1 tag(s)").arg(tags.size()));
 }

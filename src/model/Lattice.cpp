@@ -175,7 +175,8 @@ bool Lattice::initFollowing(QObject* player)
 
 QColor Lattice::colorForPrime(int step) const
 {
-    return colors_.value(std::abs(step), white);
+    // The most negative int has no magnitude as an int; it is no prime anyway.
+    return step == std::numeric_limits<int>::min() ? white : colors_.value(std::abs(step), white);
 }
 
 LatticeBall* Lattice::ballForRatio(const LatticeRatio& ratio) const

@@ -4,6 +4,7 @@
 #include "QuotedText.h"
 
 #include <QDebug>
+#include <QHash>
 #include <QJsonObject>
 
 namespace {
@@ -43,12 +44,44 @@ LatticeBall::LatticeBall(const Lattice& lattice, const LatticePath& path, const 
 void LatticeBall::read(const QJsonObject& json)
 {
     const QJsonObject children = json.value(childrenKey).toObject();
-    for (auto it = children.constBegin(); it != children.constEnd(); ++it)
-        readChild(it.key(), it.value().toObject());
+    for (const QString& key : keysReadOnce(children, QStringLiteral("ball")))
+        readChild(key, children.value(key).toObject());
 
     const QJsonObject links = json.value(linksKey).toObject();
-    for (auto it = links.constBegin(); it != links.constEnd(); ++it)
-        readLink(it.key(), it.value());
+    for (const QString& key : keysReadOnce(links, QStringLiteral("link")))
+        readLink(key, links.value(key));
+}
+
+// "3", "+3", "03" and " 3" all read as step 3. One of them is kept: the one
+// written as the file writes it, or else the first; the others are reported
+// rather than let replace it (with a whole subtree) in silence.
+QStringList LatticeBall::keysReadOnce(const QJsonObject& members, const QString& what) const
+{
+    QStringList keys;
+    QHash<int, int> keptAt; // step -> index in keys
+    for (auto it = members.constBegin(); it != members.constEnd(); ++it) {
+        int step = 0;
+        if (!stepFromKey(it.key(), step)) {
+            keys.append(it.key()); // refused, with its warning, by the reader
+            continue;
+        }
+        const auto kept = keptAt.constFind(step);
+        if (kept == keptAt.constEnd()) {
+            keptAt.insert(step, keys.size());
+            keys.append(it.key());
+            continue;
+        }
+        QString& keptKey = keys[kept.value()];
+        const bool canonical = it.key() == QString::number(step);
+        const QString dropped = canonical ? keptKey : it.key();
+        if (canonical)
+            keptKey = it.key();
+        qWarning().noquote() << QStringLiteral("Keys %1 and %2 of ball %3 both name step %4: "
+                                               "the %5 at %1 is read, the one at %2 skipped.")
+                                    .arg(quotedText(keptKey), quotedText(dropped),
+                                         quotedText(path_.toString()), QString::number(step), what);
+    }
+    return keys;
 }
 
 // Skipping keeps the rest of a hand-edited file usable: a ball whose path

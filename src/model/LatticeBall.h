@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QMap>
+#include <QStringList>
 #include <optional>
 
 class Lattice;
@@ -69,6 +70,7 @@ signals:
     void enabledChanged(bool enabled);
 
 private:
+    QStringList keysReadOnce(const QJsonObject& members, const QString& what) const;
     void readChild(const QString& key, const QJsonObject& json);
     void readLink(const QString& key, const QJsonValue& value);
 

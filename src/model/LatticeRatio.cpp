@@ -110,8 +110,11 @@ float floatInterval(int magnitude)
 
 bool isValidStep(int step)
 {
-    const int magnitude = std::abs(step);
-    return magnitude < tableSize && floatInterval(magnitude) > 0.0f;
+    // The range comes first: std::abs of the most negative int is undefined,
+    // and an optimiser may then drop this very check.
+    if (step <= -tableSize || step >= tableSize)
+        return false;
+    return floatInterval(std::abs(step)) > 0.0f;
 }
 
 LatticeRatio stepRatio(int step)

@@ -35,8 +35,8 @@ float toValue(const QJsonValue& value)
 
 void logMapped(const QString& key, int kind, const QString& value)
 {
-    qWarning().noquote()
-        << QStringLiteral("RFID %1 mapped to: event %2, value %3").arg(key).arg(kind).arg(value);
+    qWarning().noquote() << QStringLiteral("RFID %1 mapped to: event %2, value %3")
+                                .arg(key, QString::number(kind), value);
 }
 
 } // namespace

@@ -21,7 +21,7 @@ private slots:
         // Anything after the sixth step is cut.
         row("/3/5/7/11/13/17/3", "/3/5/7/11/13/17", "255255/32768");
         row("/-23/-23/-23/-23/-23/-23/x", "/-23/-23/-23/-23/-23/-23", "16777216/148035889");
-        for (const char* text : {"/4", "/2/x", "/0", "/29", "/3/1", "/+-3", "/3.0"})
+        for (const char* text : {"/4", "/2/x", "/0", "/29", "/3/1", "/+-3", "/3.0", "/-2147483648"})
             row(text);
     }
     void parsesPrintsAndConverts()

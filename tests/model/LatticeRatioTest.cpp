@@ -2,6 +2,7 @@
 #include "LogCapture.h"
 
 #include <QtTest>
+#include <limits>
 
 class LatticeRatioTest : public QObject
 {
@@ -21,7 +22,9 @@ private slots:
         // The reciprocal of 0/1 and an unsupported step would divide by zero.
         QCOMPARE(LatticeRatio().reciprocal(), LatticeRatio());
         QCOMPARE(PrimeSteps::stepRatio(-4), LatticeRatio());
-        for (int step : {0, 1, -1, 4, -9, 24, -29, 127, 1000})
+        QCOMPARE(PrimeSteps::stepRatio(std::numeric_limits<int>::min()), LatticeRatio());
+        for (int step : {0, 1, -1, 4, -9, 24, -29, 127, 1000, std::numeric_limits<int>::min(),
+                         std::numeric_limits<int>::max()})
             QVERIFY2(!isValidStep(step), qPrintable(QString::number(step)));
         // The single-precision table must agree with the exact one.
         int valid = 0;

@@ -114,16 +114,20 @@ private slots:
             deepest = R"({"children":{"3":)" + deepest + "}}";
         Lattice lattice;
         LogCapture log;
-        fromJson(lattice, R"({"root":{"children":{"3":)" + deepest + R"(,
-            "0":{"children":{"5":{}}},"4":{},"-31":{},"three":{}},
-            "links":{"2":"/3","3":"/9","5":"/5","-2":3}}})");
+        fromJson(lattice, R"({"root":{"children":{"3":)" + deepest + R"(,"3 ":{},
+            "0":{"children":{"5":{}}},"4":{},"-31":{},"three":{},"-2147483648":{}},
+            "links":{"2":"/3","3":"/9","5":"/5","-2":3,"7":"/-2147483648"}}})");
         QCOMPARE(countBalls(lattice.root()), 7); // the root and the chain of six fifths
         QCOMPARE(lattice.root()->links().keys(), QList<int>{2});
         QCOMPARE(ball(lattice, "/3/3/3/3/3/3")->links().value(-3).path, LatticePath(3));
         const QStringList warnings = log.texts(QtWarningMsg);
-        QCOMPARE(warnings.size(), 8);
-        QCOMPARE(warnings.filter("Dropped the link at key").size(), 3);
-        QCOMPARE(warnings.filter("not a prime step.").size(), 4);
+        QCOMPARE(warnings.size(), 11);
+        QCOMPARE(warnings.filter("Dropped the link at key").size(), 4);
+        QCOMPARE(warnings.filter("not a prime step.").size(), 5);
+        QCOMPARE(warnings.filter("both name step 3").size(), 1);
+        // Without a key written as the file writes it, the first is kept.
+        fromJson(lattice, R"({"root":{"children":{"+5":{"children":{"3":{}}},"05":{}}}})");
+        QVERIFY(ball(lattice, "/5/3"));
         QCOMPARE(warnings.filter("under ball \"/3/3/3/3/3/3\": deeper than 6 steps.").size(), 1);
     }
 

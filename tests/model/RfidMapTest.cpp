@@ -58,6 +58,7 @@ private slots:
         row("path value makes a note toggle", R"({"t": {"event": 2, "value": "/2/-3/3"}})", "T",
             "0 1 /2/-3/3");
         row("step that is not a prime", R"({"t": {"event": 0, "value": "/4"}})", "t", "");
+        row("most negative step", R"({"t": {"event": 0, "value": "/-2147483648"}})", "t", "");
         row("invalid path keeps the earlier entry",
             R"({"T": {"event": 7, "value": 1}, "t": {"event": 0, "value": "/3/x"}})", "t", "7 1");
         row("string without slash is value 0", R"({"t": {"event": 2, "value": "3"}})", "t", "2 0");
@@ -74,6 +75,16 @@ private slots:
         RfidMap map;
         map.read(QJsonDocument::fromJson(json).object());
         QCOMPARE(describe(map.lookup(tag)), event);
+    }
+
+    // A tag name is text from the file: "%1" in it stays as written.
+    void recordsTagNamesAsWritten()
+    {
+        LogCapture log;
+        RfidMap map;
+        map.read(QJsonDocument::fromJson(R"({"%1%2%3": {"event": 2, "value": 3}})").object());
+        QCOMPARE(log.texts(QtWarningMsg).filter("mapped to").value(0).left(30),
+                 QStringLiteral("RFID %1%2%3 mapped to: event 2"));
     }
 
     // A missing map is created empty. A user's map is loaded and never
