@@ -67,8 +67,9 @@ void Lattice::read(const QJsonObject& json)
         // Truncating a number beyond int would be undefined; no prime is that
         // large, so such an entry can only be a typing slip.
         if (!(std::fabs(prime) < 2147483648.0)) {
-            qWarning().noquote()
-                << QStringLiteral("Skipped the colour of prime %1: not a prime.").arg(prime);
+            if (mayWarnWhileReading())
+                qWarning().noquote()
+                    << QStringLiteral("Skipped the colour of prime %1: not a prime.").arg(prime);
             continue;
         }
         // Any name QColor knows works; anything else gives an invalid colour.
@@ -276,11 +277,12 @@ void Lattice::dropDanglingLinks(LatticeBall* ball)
     for (auto it = links.constBegin(); it != links.constEnd(); ++it) {
         if (ballAtPath(it.value().path))
             continue;
-        qWarning().noquote() << QStringLiteral("Dropped the link at key %1 of ball %2: "
-                                               "no ball at %3.")
-                                    .arg(quotedText(QString::number(it.key())),
-                                         quotedText(ball->path().toString()),
-                                         quotedText(it.value().path.toString()));
+        if (mayWarnWhileReading())
+            qWarning().noquote() << QStringLiteral("Dropped the link at key %1 of ball %2: "
+                                                   "no ball at %3.")
+                                        .arg(quotedText(QString::number(it.key())),
+                                             quotedText(ball->path().toString()),
+                                             quotedText(it.value().path.toString()));
         ball->removeLink(it.key());
     }
     for (LatticeBall* child : ball->children())

@@ -23,14 +23,16 @@ bool stepFromKey(const QString& key, int& step)
 
 void warnSkippedChild(const QString& key, const LatticePath& parent, const QString& reason)
 {
-    qWarning().noquote() << QStringLiteral("Skipped the ball at key %1 under ball %2: %3.")
-                                .arg(quotedText(key), quotedText(parent.toString()), reason);
+    if (SerializableNode::mayWarnWhileReading())
+        qWarning().noquote() << QStringLiteral("Skipped the ball at key %1 under ball %2: %3.")
+                                    .arg(quotedText(key), quotedText(parent.toString()), reason);
 }
 
 void warnDroppedLink(const QString& key, const LatticePath& ball, const QString& reason)
 {
-    qWarning().noquote() << QStringLiteral("Dropped the link at key %1 of ball %2: %3.")
-                                .arg(quotedText(key), quotedText(ball.toString()), reason);
+    if (SerializableNode::mayWarnWhileReading())
+        qWarning().noquote() << QStringLiteral("Dropped the link at key %1 of ball %2: %3.")
+                                    .arg(quotedText(key), quotedText(ball.toString()), reason);
 }
 
 } // namespace
@@ -76,10 +78,12 @@ QStringList LatticeBall::keysReadOnce(const QJsonObject& members, const QString&
         const QString dropped = canonical ? keptKey : it.key();
         if (canonical)
             keptKey = it.key();
-        qWarning().noquote() << QStringLiteral("Keys %1 and %2 of ball %3 both name step %4: "
-                                               "the %5 at %1 is read, the one at %2 skipped.")
-                                    .arg(quotedText(keptKey), quotedText(dropped),
-                                         quotedText(path_.toString()), QString::number(step), what);
+        if (mayWarnWhileReading())
+            qWarning().noquote() << QStringLiteral("Keys %1 and %2 of ball %3 both name step %4: "
+                                                   "the %5 at %1 is read, the one at %2 skipped.")
+                                        .arg(quotedText(keptKey), quotedText(dropped),
+                                             quotedText(path_.toString()), QString::number(step),
+                                             what);
     }
     return keys;
 }

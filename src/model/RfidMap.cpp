@@ -35,8 +35,9 @@ float toValue(const QJsonValue& value)
 
 void logMapped(const QString& key, int kind, const QString& value)
 {
-    qWarning().noquote() << QStringLiteral("RFID %1 mapped to: event %2, value %3")
-                                .arg(key, QString::number(kind), value);
+    if (SerializableNode::mayWarnWhileReading())
+        qWarning().noquote() << QStringLiteral("RFID %1 mapped to: event %2, value %3")
+                                    .arg(key, QString::number(kind), value);
 }
 
 } // namespace
@@ -86,8 +87,10 @@ void RfidMap::readEntry(const QString& key, const QJsonObject& entry)
     if (payload.isString() && text.startsWith('/')) {
         const LatticePath path(text);
         if (!path.isValid()) {
-            qWarning().noquote()
-                << QStringLiteral("RFID %1 was assigned invalid path %2. Ignoring.").arg(key, text);
+            if (SerializableNode::mayWarnWhileReading())
+                qWarning().noquote()
+                    << QStringLiteral("RFID %1 was assigned invalid path %2. Ignoring.")
+                           .arg(key, text);
             return;
         }
         auto event = std::make_shared<const LatticeNoteEvent>(path);

@@ -17,4 +17,11 @@ public:
     // unexpected type leave the matching values as they were.
     virtual void read(const QJsonObject& json) = 0;
     virtual void write(QJsonObject& json) const = 0;
+
+    // Whether a reader may write one more warning about what it skips. While
+    // a root loads its file only the first readWarningLimit are written (a
+    // damaged or hostile file could otherwise write millions); the root
+    // then reports how many more there were. Always true outside a load.
+    static constexpr int readWarningLimit = 100;
+    static bool mayWarnWhileReading();
 };

@@ -25,7 +25,23 @@ bool writeAtomically(const QString& path, const QByteArray& text)
     return file.write(text) == text.size() && file.flush() && file.commit();
 }
 
+// Warnings still allowed while this thread loads a file; -1 outside a load.
+thread_local int readWarningsLeft = -1;
+thread_local int readWarningsHeld = 0;
+
 } // namespace
+
+bool SerializableNode::mayWarnWhileReading()
+{
+    if (readWarningsLeft < 0)
+        return true;
+    if (readWarningsLeft == 0) {
+        ++readWarningsHeld;
+        return false;
+    }
+    --readWarningsLeft;
+    return true;
+}
 
 void SerializableRoot::saveIfAutoSave()
 {
@@ -61,6 +77,13 @@ bool SerializableRoot::load()
         qCritical().noquote() << QStringLiteral("Couldn't open file %1 for loading.").arg(filePath);
         return false;
     }
+    if (file.size() > maxFileBytes) {
+        qCritical().noquote() << QStringLiteral("File %1 is %2 bytes long, more than the %3 MiB "
+                                                "a data file may hold. It was not read.")
+                                     .arg(filePath, QString::number(file.size()),
+                                          QString::number(maxFileBytes / (1024 * 1024)));
+        return false;
+    }
     const QByteArray text = file.readAll();
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
@@ -70,7 +93,13 @@ bool SerializableRoot::load()
         keepUnparsableCopy(text);
         return false;
     }
+    readWarningsLeft = readWarningLimit;
+    readWarningsHeld = 0;
     read(document.object());
+    readWarningsLeft = -1;
+    if (readWarningsHeld > 0)
+        qWarning().noquote() << QStringLiteral("%1 more warning(s) about %2 were not written.")
+                                    .arg(QString::number(readWarningsHeld), filePath);
     return true;
 }
 

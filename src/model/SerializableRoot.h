@@ -36,8 +36,11 @@ public:
     bool save() const;
     // On failure logs a critical record and returns false without calling
     // read(), so the object keeps the values it had. A top level that is an
-    // array reads as an empty object.
+    // array reads as an empty object. A file larger than maxFileBytes is
+    // refused unread: the program's own files are a few tens of kilobytes,
+    // and a huge one would take minutes and gigabytes before any window.
     bool load();
+    static constexpr qint64 maxFileBytes = 16 * 1024 * 1024;
 
     // Absolute path of the file; empty until init().
     QString filePath;

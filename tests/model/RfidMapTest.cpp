@@ -106,6 +106,32 @@ private slots:
         QCOMPARE(file.readAll(), text);
     }
 
+    // A damaged file writes at most a hundred warnings and then their count;
+    // a file above the size cap is not read at all.
+    void boundsWhatAFileCanCost()
+    {
+        QByteArray text = "{";
+        for (int i = 0; i < 150; ++i)
+            text += (i ? ",\"t" : "\"t") + QByteArray::number(i) + "\": {\"value\": \"/4\"}";
+        QFile file(mapPath());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text + "}") > 0);
+        file.close();
+        {
+            LogCapture log;
+            RfidMap map;
+            QVERIFY(map.init());
+            QCOMPARE(log.texts(QtWarningMsg).filter("invalid path").size(), 100);
+            QCOMPARE(log.texts(QtWarningMsg).filter("50 more warning(s)").size(), 1);
+        }
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(QByteArray(int(SerializableRoot::maxFileBytes) + 1, ' ')) > 0);
+        file.close();
+        LogCapture log;
+        RfidMap map;
+        QVERIFY(!map.init());
+        QCOMPARE(log.texts(QtCriticalMsg).filter("more than the 16 MiB").size(), 1);
+    }
+
     // A file that is not JSON, or a data folder that cannot be made, fails
     // the same way for every file the program keeps (see SettingsTest).
     void initFailsOnFolderInPlaceOfFile()
