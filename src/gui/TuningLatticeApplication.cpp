@@ -430,8 +430,9 @@ bool TuningLatticeApplication::initPatchDirectory()
 bool TuningLatticeApplication::openLog()
 {
     logFile_.setFileName(dataDirectory() + QStringLiteral("/log.txt"));
+    rotateLogIfFull();
     // Not in text mode: lines end with a single line feed on every platform.
-    if (!logFile_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!logFile_.isOpen() && !logFile_.open(QIODevice::WriteOnly | QIODevice::Append)) {
         qCritical().noquote()
             << QStringLiteral("Couldn't open log file %1 for writing.").arg(logFile_.fileName());
         return false;
@@ -441,6 +442,19 @@ bool TuningLatticeApplication::openLog()
     handlerInstalled_ = true;
     writeRunHeader();
     return true;
+}
+
+void TuningLatticeApplication::rotateLogIfFull()
+{
+    const QString path = logFile_.fileName();
+    if (QFileInfo(path).size() < logRotateBytes)
+        return;
+    const bool wasOpen = logFile_.isOpen();
+    logFile_.close();
+    QFile::remove(path + QStringLiteral(".1"));
+    QFile::rename(path, path + QStringLiteral(".1"));
+    if (wasOpen)
+        logFile_.open(QIODevice::WriteOnly | QIODevice::Append);
 }
 
 void TuningLatticeApplication::uninstallMessageHandler()
@@ -485,13 +499,14 @@ void TuningLatticeApplication::handleRecord(QtMsgType type, const QMessageLogCon
             return;
         if (diagnosticFilters_.contains(QStringLiteral("all")) ||
             diagnosticFilters_.contains(base.toLower()))
-            emit diagnosticMessage(QStringLiteral("%1 %2\n").arg(time, message));
+            emit diagnosticMessage(QStringLiteral("%1 %2").arg(time, message));
     }
 
     if (type == QtDebugMsg)
         return;
     const bool framed = type == QtCriticalMsg || type == QtFatalMsg;
     QMutexLocker lock(&logMutex_);
+    rotateLogIfFull();
     QTextStream stream(&logFile_);
     stream.setCodec("UTF-8");
     if (type == QtCriticalMsg)

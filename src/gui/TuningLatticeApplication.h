@@ -105,11 +105,15 @@ public:
     // not open, logs that through the toolkit's default output and returns
     // false: no handler is installed then.
     bool openLog();
+    // log.txt grows by every run; at this size it becomes log.txt.1 (the
+    // one before is dropped) and a new log.txt begins, at start-up or
+    // before the record that would pass it.
+    static constexpr qint64 logRotateBytes = 10 * 1024 * 1024;
     // Restores the toolkit's default output if the handler is installed.
     void uninstallMessageHandler();
 
 signals:
-    // One line "[hh:mm:ss.zzz]  message\n" per record that passes the filter
+    // One line "[hh:mm:ss.zzz]  message" per record that passes the filter
     // words. Emitted on the thread that logged.
     void diagnosticMessage(const QString& message);
 
@@ -145,6 +149,8 @@ private:
     QSet<QString> diagnosticFilters_;
     QFile logFile_;
     QMutex logMutex_;
+    // Moves a full log aside; the caller holds logMutex_ or runs alone.
+    void rotateLogIfFull();
 
     QString resourceDirectory_;
     MessageReporter messageReporter_;

@@ -51,7 +51,9 @@ void PdMessageBuffer::writeEvent(const LatticeEvent* event)
 void PdMessageBuffer::writeChunk(const Chunk* chunk)
 {
     if (!ring_ || rb_available_to_write(ring_) < int(sizeof(Chunk))) {
-        qWarning() << "Command buffer full";
+        QString held;
+        if (fullRecords_.admit(held))
+            qWarning().noquote() << QStringLiteral("Command buffer full") + held;
         return;
     }
     rb_write_to_buffer(ring_, 1, reinterpret_cast<const char*>(chunk), int(sizeof(Chunk)));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LatticePath.h"
+#include "RecordRateLimit.h"
 
 #include <array>
 #include <cstdint>
@@ -62,7 +63,8 @@ public:
     // Copies the event; the caller keeps it. Producer thread only.
     void writeEvent(const LatticeEvent* event);
     // Logs "Command buffer full" and drops the chunk when fewer than 16
-    // bytes are free. Producer thread only.
+    // bytes are free; while a flood lasts, at most once a second, with the
+    // count of the events dropped meanwhile. Producer thread only.
     void writeChunk(const Chunk* chunk);
 
     // Takes every waiting chunk with one read and appends one pointer per
@@ -74,4 +76,5 @@ public:
 
 private:
     ring_buffer* ring_ = nullptr;
+    RecordRateLimit fullRecords_;
 };

@@ -148,9 +148,11 @@ void UdpListener::receiveDatagram(QUdpSocket& socket, const RfidMap& map, int po
 {
     char datagram[datagramSize];
     const qint64 size = socket.pendingDatagramSize();
+    QString held;
     if (size != datagramSize) {
-        qWarning().noquote()
-            << QStringLiteral("Discarding UDP packet due to wrong size %1").arg(size);
+        if (wrongSizeRecords_.admit(held))
+            qWarning().noquote()
+                << QStringLiteral("Discarding UDP packet due to wrong size %1").arg(size) + held;
         // A read of length 0 takes the datagram off the queue unread.
         socket.readDatagram(datagram, 0);
         return;
@@ -160,8 +162,9 @@ void UdpListener::receiveDatagram(QUdpSocket& socket, const RfidMap& map, int po
     // Never read past the 72 bytes, whatever size was reported before.
     const qint64 read = socket.readDatagram(datagram, datagramSize, &sender);
     if (read != datagramSize) {
-        qWarning().noquote()
-            << QStringLiteral("Discarding UDP packet due to wrong size %1").arg(read);
+        if (wrongSizeRecords_.admit(held))
+            qWarning().noquote()
+                << QStringLiteral("Discarding UDP packet due to wrong size %1").arg(read) + held;
         return;
     }
     qDebug().noquote() << QStringLiteral("Received a UDP packet from %1 on port %2")
@@ -173,9 +176,9 @@ void UdpListener::receiveDatagram(QUdpSocket& socket, const RfidMap& map, int po
 
     if (const LatticeEvent* event = map.lookup(rfid))
         emit eventReceived(event);
-    else
+    else if (unknownTagRecords_.admit(held))
         qWarning().noquote()
-            << QStringLiteral("RFID %1 not found in mapping table. Ignoring.").arg(rfid);
+            << QStringLiteral("RFID %1 not found in mapping table. Ignoring.").arg(rfid) + held;
 }
 
 void UdpListener::reportFatal(const QString& message)

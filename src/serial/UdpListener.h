@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RecordRateLimit.h"
+
 #include <QString>
 #include <QThread>
 #include <atomic>
@@ -64,4 +66,8 @@ private:
 
     const Settings& settings;
     std::atomic<bool> stopRequested{false};
+    // Anyone on the network can send; these records are rate-limited.
+    // Listener thread only.
+    RecordRateLimit wrongSizeRecords_;
+    RecordRateLimit unknownTagRecords_;
 };

@@ -237,10 +237,10 @@ private slots:
         auto* diagnostics = window->findChild<DiagnosticsDialog*>();
         QTest::keyClick(window.get(), Qt::Key_9, Qt::ControlModifier);
         QVERIFY(diagnostics->isVisible());
-        emit app().diagnosticMessage("[12:00:00.000]  first\n");
+        emit app().diagnosticMessage("[12:00:00.000]  first");
         QTest::keyClick(window.get(), Qt::Key_9, Qt::ControlModifier);
         QVERIFY(!diagnostics->isVisible());
-        emit app().diagnosticMessage("[12:00:01.000]  second\n");
+        emit app().diagnosticMessage("[12:00:01.000]  second");
         QTest::keyClick(child<QComboBox>("patchMenu"), Qt::Key_9, Qt::ControlModifier);
         QVERIFY(diagnostics->isVisible());
         const QString text = diagnostics->findChild<QPlainTextEdit*>("textArea")->toPlainText();
