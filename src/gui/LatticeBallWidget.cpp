@@ -12,6 +12,7 @@
 #include <QGraphicsSceneMouseEvent>
 #include <QPen>
 #include <QRadialGradient>
+#include <algorithm>
 
 namespace {
 
@@ -20,7 +21,10 @@ constexpr qreal glowZ = 10.0;
 // The root, the "black ball", needs much more light than the others to show
 // that it sounds; these do not follow the tweakable factors.
 constexpr int rootFillLightening = 200;
-constexpr int rootOutlineLightening = 300;
+// The root is near-black on a near-black ground: a light ring keeps it in
+// sight (at least 3:1 against the ground) whether it sounds or not.
+const QColor rootRingSilent(0x9a, 0x9a, 0x92);
+const QColor rootRingSounding(0xe4, 0xe4, 0xda);
 
 } // namespace
 
@@ -71,16 +75,18 @@ LatticeBallWidget::~LatticeBallWidget()
 void LatticeBallWidget::updateLook()
 {
     const QColor color = ball_->color();
+    const bool isRoot = ball_->path().isValid() && ball_->path().length() == 0;
+    const int ringWidth = std::max(1, int(ellipse_->rect().width() / 12));
     if (ball_->isPlaying()) {
-        const bool isRoot = ball_->path().isValid() && ball_->path().length() == 0;
         const int fillFactor = isRoot ? rootFillLightening : BALL_BRIGHTEN_FACTOR;
-        const int outlineFactor = isRoot ? rootOutlineLightening : OUTLINE_BRIGHTEN_FACTOR;
         const int width = int(ellipse_->rect().width() / 10);
-        ellipse_->setPen(QPen(QBrush(color.lighter(outlineFactor)), width, Qt::SolidLine));
+        const QColor outline = isRoot ? rootRingSounding : color.lighter(OUTLINE_BRIGHTEN_FACTOR);
+        ellipse_->setPen(QPen(QBrush(outline), width, Qt::SolidLine));
         ellipse_->setBrush(QBrush(color.lighter(fillFactor), Qt::SolidPattern));
         glow_->show();
     } else {
-        ellipse_->setPen(QPen(QBrush(QColor(0, 0, 0, 128)), 0, Qt::SolidLine));
+        ellipse_->setPen(isRoot ? QPen(QBrush(rootRingSilent), ringWidth, Qt::SolidLine)
+                                : QPen(QBrush(QColor(0, 0, 0, 128)), 0, Qt::SolidLine));
         ellipse_->setBrush(QBrush(color.darker(BALL_DIM_FACTOR), Qt::SolidPattern));
         glow_->hide();
     }

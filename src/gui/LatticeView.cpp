@@ -47,7 +47,11 @@ void LatticeView::buildScene(int look)
     scene_->addItem(latticeWidget_);
     latticeWidget_->setPos(0.0, 0.0);
     scene_->setSceneRect(latticeWidget_->sceneBoundingRect());
+    // A rebuilt lattice (other ball sizes, another file) may not fit the
+    // zoom the old one had.
+    fitInView(sceneRect(), Qt::KeepAspectRatio);
     latticeWidget_->syncCards();
+    emit resized();
     scheduleBallDump();
 }
 

@@ -8,6 +8,7 @@
 #include "LayoutConstants.h"
 #include "OptionsDialog.h"
 #include "PdPlayer.h"
+#include "PrimeToggleButton.h"
 #include "QuotedText.h"
 #include "Settings.h"
 #include "StartupTrace.h"
@@ -91,6 +92,8 @@ MainWindow::MainWindow(Lattice* lattice, QWidget* parent)
     ui->presetDecButton->setIcon(left);
     ui->presetIncButton->setIcon(right);
     ui->optionsButton->setIcon(QIcon(QStringLiteral(":/icons/cog.png")));
+    ui->optionsButton->setToolTip(tr("Options: audio device, base and calibration frequency"));
+    ui->volumeSlider->setToolTip(tr("Master volume"));
     ui->optionsVolumeLayout->setAlignment(ui->volumeSlider, Qt::AlignHCenter | Qt::AlignVCenter);
 
     ui->transposeWidget->setupButtons(Qt::Vertical);
@@ -125,18 +128,30 @@ MainWindow::~MainWindow() = default;
 // takes no room from the lattice.
 void MainWindow::createSwitcher()
 {
-    auto* switcher = new QLabel(ui->centralWidget);
+    switcher = new QLabel(ui->centralWidget);
     switcher->setObjectName(QStringLiteral("switcherLabel"));
     switcher->setTextFormat(Qt::RichText);
     switcher->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    switcher->setText(QStringLiteral(
-        "<style type='text/css'>a { text-decoration: none; }a:link { color: #b4b4aa; }"
-        "a:hover { color: #c4c4ba; }</style><a href='circles'>Flowers</a> | "
-        "<a href='grapes'>Grapes</a>"));
-    switcher->adjustSize();
+    showLookInSwitcher();
     switcher->move(108, 124);
     switcher->raise();
     connect(switcher, &QLabel::linkActivated, this, &MainWindow::onSwitcherClicked);
+}
+
+// The look on screen is plain bright text; the other is the link to it.
+void MainWindow::showLookInSwitcher()
+{
+    const bool circles = ui->centralStack->currentIndex() == 0;
+    const auto entry = [](bool current, const char* link, const QString& name) {
+        return current ? QStringLiteral("<b style='color: #e4e4da;'>%1</b>").arg(name)
+                       : QStringLiteral("<a href='%1'>%2</a>").arg(QLatin1String(link), name);
+    };
+    switcher->setText(QStringLiteral("<style type='text/css'>a { text-decoration: none; }"
+                                     "a:link { color: #8c8c84; }a:hover { color: #c4c4ba; }"
+                                     "</style>") +
+                      entry(circles, "circles", tr("Flowers")) + QStringLiteral(" | ") +
+                      entry(!circles, "grapes", tr("Grapes")));
+    switcher->adjustSize();
 }
 
 void MainWindow::connectPlayer()
@@ -359,8 +374,12 @@ void MainWindow::on_presetIncButton_clicked() {}
 
 void MainWindow::on_loadPatchButton_clicked()
 {
+    // The shipped voices' folder until the player has opened one elsewhere.
+    const QString folder = lastPatchDir.isEmpty()
+                               ? application().resourceDirectory() + QStringLiteral("/patches")
+                               : lastPatchDir;
     const QString file =
-        QFileDialog::getOpenFileName(this, tr("Open Patch"), lastPatchDir, tr("PD Patches (*.pd)"));
+        QFileDialog::getOpenFileName(this, tr("Open Patch"), folder, tr("PD Patches (*.pd)"));
     if (file.isEmpty())
         return;
     lastPatchDir = QFileInfo(file).path();
@@ -396,11 +415,18 @@ void MainWindow::onMacroSliderValueChanged(int value)
 
 void MainWindow::on_optionsButton_clicked()
 {
-    // Each click builds a new dialog; the window keeps it, hidden once
-    // closed, until the window itself goes.
-    auto* dialog = new OptionsDialog(this);
-    dialog->setModal(false);
-    dialog->show();
+    // While the dialog is open, a click brings it to the front rather than
+    // stacking a second one on it. A closed dialog is hidden, not gone; it
+    // is replaced by a new one that shows the current options.
+    if (optionsDialog && optionsDialog->isVisible()) {
+        optionsDialog->raise();
+        optionsDialog->activateWindow();
+        return;
+    }
+    delete optionsDialog;
+    optionsDialog = new OptionsDialog(this);
+    optionsDialog->setModal(false);
+    optionsDialog->show();
 }
 
 void MainWindow::on_volumeSlider_valueChanged(int value)
@@ -414,6 +440,7 @@ void MainWindow::onSwitcherClicked(QString link)
         ui->centralStack->setCurrentIndex(0);
     else if (link == QLatin1String("grapes"))
         ui->centralStack->setCurrentIndex(1);
+    showLookInSwitcher();
 }
 
 void MainWindow::on_stopAllButton_clicked()
@@ -549,6 +576,10 @@ void MainWindow::reloadLattice()
     QCoreApplication::processEvents();
     application().loadStyleSheet();
     lattice->load();
+    // The file reads every ball enabled; the primes that are off stay off.
+    for (const PrimeToggleButton* button : findChildren<PrimeToggleButton*>())
+        if (button->isCheckable() && !button->isChecked())
+            lattice->onPrimeEnabledToggled(button->prime(), false);
     LatticeLeavesWidget::clearLeafPositions();
     LatticeView* view = currentView();
     view->buildScene(view->look());

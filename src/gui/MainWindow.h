@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -13,6 +14,7 @@ class Lattice;
 class LatticeView;
 class QLabel;
 class QSlider;
+class OptionsDialog;
 class TweakDialog;
 
 namespace Ui {
@@ -123,6 +125,10 @@ private:
     int currentPatchIndex = -1;
     // Folder last used in the Open Patch dialog.
     QString lastPatchDir;
+    // The options dialog while it is open: a second click raises it.
+    QPointer<OptionsDialog> optionsDialog;
+    QLabel* switcher = nullptr;
+    void showLookInSwitcher();
 
     Lattice* lattice;
     // Whether the last loadPatch() left a patch open in the player.

@@ -15,8 +15,9 @@
 
 namespace {
 
-constexpr int hoverLightenFactor = 116;  // percent, QColor::lighter
-constexpr qreal plateCornerRadius = 3.0; // pixels
+constexpr int hoverLightenFactor = 116;      // percent, QColor::lighter
+const QColor pressedArrow(0x23, 0x24, 0x21); // the window's background
+constexpr qreal plateCornerRadius = 3.0;     // pixels
 
 } // namespace
 
@@ -84,7 +85,11 @@ void TransposeButton::paintEvent(QPaintEvent* /*event*/)
     QColor outline(Qt::black);
     bool plate = false;
     if (isDown()) {
-        std::swap(background, fill);
+        // A light plate with a dark arrow. The style sheet keeps the
+        // button's own background transparent, so the window colour is no
+        // arrow colour here.
+        background = fill;
+        fill = pressedArrow;
         outline = Qt::transparent;
         plate = true;
     } else {

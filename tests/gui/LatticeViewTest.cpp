@@ -41,6 +41,20 @@ QGraphicsEllipseItem* ballEllipse(LatticeBallWidget* widget)
     return nullptr;
 }
 
+// The contrast ratio of two colours as screen-reading guidelines define it:
+// (lighter + 0.05) / (darker + 0.05) of their relative luminances.
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
 } // namespace
 
 class LatticeViewTest : public QObject
@@ -81,8 +95,10 @@ private slots:
                  qPrintable(QStringLiteral("%1, %2").arg(found.x()).arg(found.y())));
     }
 
-    // A sounding root is lit far more (200 and 300) than the other balls, which
-    // follow the tweakable factors; a silent ball is dimmed, thinly outlined.
+    // A sounding root is lit far more than the other balls, which follow the
+    // tweakable factors; a silent ball is dimmed, thinly outlined. The
+    // near-black root keeps a ring that stands out from the lattice's ground
+    // (at least 3:1) whether it sounds or not.
     void brightensTheSoundingRootMost()
     {
         LatticeView view;
@@ -90,16 +106,18 @@ private slots:
         lattice->onNoteToggled(ratioOf("/"), true);
         lattice->onNoteToggled(ratioOf("/3"), true);
         const QColor rootColor = lattice->colorForPrime(1);
+        const QColor ground(0x1b, 0x1c, 0x1a);
         const QGraphicsEllipseItem* root = ballEllipse(ballAt(view, "/"));
         QCOMPARE(root->brush().color(), rootColor.lighter(200));
-        QCOMPARE(root->pen().color(), rootColor.lighter(300));
+        QVERIFY(contrast(root->pen().color(), ground) >= 3.0);
         const QGraphicsEllipseItem* fifth = ballEllipse(ballAt(view, "/3"));
         QCOMPARE(fifth->brush().color(), lattice->colorForPrime(3).lighter(BALL_BRIGHTEN_FACTOR));
         QCOMPARE(fifth->pen().color(), lattice->colorForPrime(3).lighter(OUTLINE_BRIGHTEN_FACTOR));
 
         lattice->onNoteToggled(ratioOf("/"), false);
         QCOMPARE(root->brush().color(), rootColor.darker(BALL_DIM_FACTOR));
-        QCOMPARE(root->pen().width(), 0);
+        QVERIFY(contrast(root->pen().color(), ground) >= 3.0 && root->pen().width() > 0);
+        QCOMPARE(ballEllipse(ballAt(view, "/5"))->pen().width(), 0);
     }
 
     // Disabling 3 hides /3, its leaf, its child, its lines and its card; enabling

@@ -4,10 +4,12 @@
 
 #include "MainWindow.h"
 #include "DiagnosticsDialog.h"
+#include "LatticeBall.h"
 #include "LatticeBallWidget.h"
 #include "LatticeView.h"
 #include "LatticeWidget.h"
 #include "LayoutConstants.h"
+#include "OptionsDialog.h"
 #include "PlayerMetaTypes.h"
 #include "SignalLog.h"
 #include "TestAudioOutput.h"
@@ -248,6 +250,24 @@ private slots:
                  qPrintable(text));
     }
 
+    // The cog brings the open options dialog forward instead of stacking a
+    // second one; the look switcher offers only the look that is not on.
+    void cogRaisesTheOpenDialogAndSwitcherShowsTheLook()
+    {
+        window = makeWindow({});
+        child<QToolButton>("optionsButton")->click();
+        child<QToolButton>("optionsButton")->click();
+        QCOMPARE(window->findChildren<OptionsDialog*>().size(), 1);
+        QVERIFY(window->findChild<OptionsDialog*>()->isVisible());
+        auto* switcher = child<QLabel>("switcherLabel");
+        for (const char* look : {"grapes", "circles"}) {
+            emit switcher->linkActivated(look);
+            const bool circles = QLatin1String(look) == QLatin1String("circles");
+            QVERIFY(switcher->text().contains(circles ? "href='grapes'" : "href='circles'"));
+            QVERIFY(!switcher->text().contains(circles ? "href='circles'" : "href='grapes'"));
+        }
+    }
+
     // A constant changes at once within its limits, the drawing only at
     // "Update", which also stops the sounding notes.
     void tweakShowsOnlyAfterUpdate()
@@ -263,16 +283,31 @@ private slots:
         const LatticeNoteEvent root{LatticePath()};
         app().player().queueEventGui(&root);
         QCOMPARE(drain(), QStringList{"noteToggled(1/1,true)"});
-        diameter->setValue(40);
+        diameter->setValue(80);
         const LatticeView* view = window->currentView();
-        const auto rootWidth = [view] {
+        const auto rootWidth = [&view] {
             return view->latticeWidget()->ballWidget(LatticePath())->boundingRect().width();
         };
         QCOMPARE(rootWidth(), double(savedDiameter));
+        // Prime 5 off before the update stays off after it.
+        QToolButton* five = nullptr;
+        for (QToolButton* button : child<QWidget>("transposeWidget")->findChildren<QToolButton*>())
+            if (button->text() == "5" && button->isCheckable())
+                five = button;
+        five->click();
+        settle();
         tweaks->findChild<QPushButton*>()->click();
         BALL_DIAMETER = savedDiameter;
-        QCOMPARE(rootWidth(), 40.0);
+        QCOMPARE(rootWidth(), 80.0);
         QCOMPARE(drain(), QStringList{"noteToggled(1/1,false)"});
+        QVERIFY(!app().lattice().ballAtPath(LatticePath(5))->isEnabled());
+        // The rebuilt lattice is fitted to the view again: all of it shows.
+        view = window->currentView();
+        const QRect shown = view->mapFromScene(view->sceneRect()).boundingRect();
+        QVERIFY2(view->viewport()->rect().adjusted(-2, -2, 2, 2).contains(shown),
+                 qPrintable(QStringLiteral("%1x%2").arg(shown.width()).arg(shown.height())));
+        five->click();
+        settle();
     }
 
 private:
