@@ -66,6 +66,7 @@ private slots:
     void muteFadesAndPatchlessBlocksAreSilent();
     void framesAreAlignedToPdBlocks_data();
     void framesAreAlignedToPdBlocks();
+    void producersAndTheAudioThreadRunTogether();
 
 private:
     // Runs items separated by ';': "kind:value" (queued as serial with a
@@ -498,6 +499,74 @@ void PdPlayerTest::framesAreAlignedToPdBlocks()
     LogCapture log;
     QCOMPARE(PdPlayer::blockAlignedFrames(requested), used);
     QCOMPARE(log.texts(QtWarningMsg).size(), requested == used ? 0 : 1);
+}
+
+// The screen and the controller write events on their own threads while the
+// audio thread drains them and this thread turns its notices into signals:
+// every event arrives once, in its producer's order, and every notice comes
+// back. Run under the thread sanitizer, a race on the way shows here.
+void PdPlayerTest::producersAndTheAudioThreadRunTogether()
+{
+    constexpr int count = 20000;
+    // Producers stay this many events ahead of the audio thread at most, so
+    // that no buffer fills and drops one.
+    constexpr int lead = 500;
+    std::atomic<int> seenGui{0}, seenSerial{0};
+    std::atomic<bool> ordered{true};
+    int lastBase = 0, lastVolume = 0, bases = 0, volumes = 0;
+    connect(player.get(), &PdPlayer::baseFrequencyChanged, this, [&](float base) {
+        ordered = ordered && int(base) == lastBase + 1;
+        lastBase = int(base);
+        ++bases;
+    });
+    connect(player.get(), &PdPlayer::voiceVolumeChanged, this, [&](float volume) {
+        ordered = ordered && int(volume) == lastVolume + 1;
+        lastVolume = int(volume);
+        ++volumes;
+    });
+    std::atomic<int> ready{0};
+    const auto startTogether = [&ready] {
+        ++ready;
+        while (ready < 3)
+            std::this_thread::yield();
+    };
+    std::thread audio([&] {
+        startTogether();
+        std::vector<float> block(2 * 64);
+        while (seenGui < count || seenSerial < count) {
+            player->processBlock(block.data(), 64, false);
+            ordered = ordered && int(player->baseFrequency()) >= seenGui &&
+                      int(player->voiceVolume()) >= seenSerial;
+            seenGui = int(player->baseFrequency());
+            seenSerial = int(player->voiceVolume());
+        }
+    });
+    std::thread controller([&] {
+        startTogether();
+        for (int i = 1; i <= count; ++i) {
+            while (i - seenSerial > lead)
+                std::this_thread::yield();
+            const LatticeEvent event(LatticeEvent::VoiceVolumeSet, float(i));
+            player->queueEventSerial(&event);
+        }
+    });
+    startTogether();
+    for (int i = 1; i <= count; ++i) {
+        while (i - seenGui > lead) {
+            player->deliverNotices();
+            std::this_thread::yield();
+        }
+        queue(LatticeEvent::BaseFrequencySet, float(i));
+    }
+    while (seenGui < count || seenSerial < count)
+        player->deliverNotices();
+    controller.join();
+    audio.join();
+    player->deliverNotices();
+    QVERIFY(ordered);
+    QCOMPARE(bases, count);
+    QCOMPARE(volumes, count);
+    QCOMPARE(player->droppedNotices(), quint64(0));
 }
 
 QTEST_GUILESS_MAIN(PdPlayerTest)
