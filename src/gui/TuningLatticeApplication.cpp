@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QMetaType>
 #include <QMutexLocker>
+#include <QScreen>
 #include <QSequentialIterable>
 #include <QStandardPaths>
 #include <QStyle>
@@ -295,12 +296,20 @@ bool TuningLatticeApplication::openAudioOutput()
 // climbs by its title bar at every start.
 void TuningLatticeApplication::restoreWindowGeometry()
 {
-    const QSize size = settings_.windowSize;
-    if (size.width() != -1 || size.height() != -1)
+    // A size saved on a larger screen (or by hand) is cut to the screen the
+    // program starts on, so that no part of the window is out of reach.
+    const QScreen* screen = primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    QSize size = settings_.windowSize;
+    if (size.width() != -1 || size.height() != -1) {
+        if (available.isValid())
+            size = size.boundedTo(available.size());
         mainWindow_->resize(size);
+    }
     const QPoint position = settings_.windowPos;
     if (position.x() != -1 || position.y() != -1)
-        mainWindow_->move(position);
+        mainWindow_->move(available.isValid() && !available.contains(position) ? available.topLeft()
+                                                                               : position);
 }
 
 void TuningLatticeApplication::applySavedSettings()
