@@ -7,6 +7,17 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
+#include <algorithm>
+
+namespace {
+
+// Pixels before a card where the line to a card away from its ball's height
+// bends towards it.
+constexpr int bendWidth = 18;
+// Pixels kept between where a line meets a card and the card's corners.
+constexpr int cornerClearance = 4;
+
+} // namespace
 
 CardConnectorOverlay::CardConnectorOverlay(QWidget* parent) : QWidget(parent)
 {
@@ -44,10 +55,27 @@ void CardConnectorOverlay::removeConnection(LatticeBallWidget* ballWidget)
     connections_.erase(found);
 }
 
-QRect CardConnectorOverlay::bandOf(const std::array<QLineF, 2>& lines)
+void CardConnectorOverlay::updateConnections()
 {
-    // Both lines lie at one height; a pixel of room on each side for the pen.
-    return QRectF(lines[1].p1(), lines[0].p2()).normalized().toAlignedRect().adjusted(0, -1, 1, 2);
+    if (!view_)
+        return;
+    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+        const QRect band = bandOf(linesFor(it.key(), it->card));
+        if (band == it->band)
+            continue;
+        update(it->band);
+        update(band);
+        it->band = band;
+    }
+}
+
+QRect CardConnectorOverlay::bandOf(const Lines& lines)
+{
+    QRectF box;
+    for (const QLineF& line : lines)
+        box |= QRectF(line.p1(), line.p2()).normalized();
+    // A pixel of room on each side for the pen.
+    return box.toAlignedRect().adjusted(-1, -1, 2, 2);
 }
 
 // Scene to view, view to screen, screen to this layer: the view and the
@@ -57,15 +85,23 @@ QPoint CardConnectorOverlay::fromScene(const QPointF& scenePoint) const
     return mapFromGlobal(view_->viewport()->mapToGlobal(view_->mapFromScene(scenePoint)));
 }
 
-std::array<QLineF, 2> CardConnectorOverlay::linesFor(const LatticeBallWidget* ballWidget,
-                                                     const CardWidget* card) const
+CardConnectorOverlay::Lines CardConnectorOverlay::linesFor(const LatticeBallWidget* ballWidget,
+                                                           const CardWidget* card) const
 {
     const QPointF centre = ballWidget->scenePos();
     const double radius = ballWidget->outerRadius();
     const QPoint right = fromScene(centre + QPointF(radius, 0.0));
     const QPoint left = fromScene(centre - QPointF(radius, 0.0));
-    const int cardLeft = mapFromGlobal(card->parentWidget()->mapToGlobal(card->pos())).x();
-    return {QLineF(right, QPointF(cardLeft, right.y())), QLineF(QPointF(0, left.y()), left)};
+    const QPoint cardTopLeft = mapFromGlobal(card->parentWidget()->mapToGlobal(card->pos()));
+    const int shown = card->shownHeight();
+    const int clearance = std::min(cornerClearance, shown / 2);
+    const int cardY =
+        std::clamp(right.y(), cardTopLeft.y() + clearance, cardTopLeft.y() + shown - 1 - clearance);
+    const QPointF bend(cardY == right.y() ? cardTopLeft.x()
+                                          : std::max(right.x(), cardTopLeft.x() - bendWidth),
+                       right.y());
+    return {QLineF(right, bend), QLineF(bend, QPointF(cardTopLeft.x(), cardY)),
+            QLineF(QPointF(0, left.y()), left)};
 }
 
 QVector<QLineF> CardConnectorOverlay::guideLines() const
@@ -73,11 +109,10 @@ QVector<QLineF> CardConnectorOverlay::guideLines() const
     QVector<QLineF> lines;
     if (!view_)
         return lines;
-    lines.reserve(2 * connections_.size());
+    lines.reserve(3 * connections_.size());
     for (auto it = connections_.constBegin(); it != connections_.constEnd(); ++it) {
-        const std::array<QLineF, 2> pair = linesFor(it.key(), it->card);
-        lines.append(pair[0]);
-        lines.append(pair[1]);
+        for (const QLineF& line : linesFor(it.key(), it->card))
+            lines.append(line);
     }
     return lines;
 }
@@ -92,7 +127,7 @@ void CardConnectorOverlay::paintEvent(QPaintEvent* /*event*/)
         return;
     painter.setPen(QPen(QColor(255, 255, 255, 64), 1, Qt::DotLine));
     for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-        const std::array<QLineF, 2> lines = linesFor(it.key(), it->card);
+        const Lines lines = linesFor(it.key(), it->card);
         it->band = bandOf(lines);
         painter.drawLines(lines.data(), int(lines.size()));
     }

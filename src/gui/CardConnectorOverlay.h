@@ -12,9 +12,11 @@ class LatticeView;
 
 // A transparent layer over a whole lattice layer that draws the dotted guide
 // lines from each sounding ball to its note card: one from the layer's left
-// edge up to the ball and one from the ball on to the card's left edge, both
-// at the ball's height, leaving the ball itself clear by its outer radius.
-// Mouse events pass through it to the view beneath.
+// edge up to the ball and one from the ball on towards the card, both at the
+// ball's height, leaving the ball itself clear by its outer radius. A card
+// pushed away from its ball's height by its neighbours is reached by a last
+// slanted line, starting a little before the card, to the nearest height of
+// the card's part in sight. Mouse events pass through it to the view beneath.
 //
 // GUI thread only.
 class CardConnectorOverlay : public QWidget
@@ -30,9 +32,13 @@ public:
     void addConnection(LatticeBallWidget* ballWidget, CardWidget* card);
     void removeConnection(LatticeBallWidget* ballWidget);
 
-    // The two guide lines of every connection in this overlay's coordinates,
-    // each pair as: ball's right side to card, left edge to ball's left side.
-    // Empty before init().
+    // Repaints where the lines of cards that moved were and are now.
+    void updateConnections();
+
+    // The three guide lines of every connection in this overlay's
+    // coordinates, each as: ball's right side to the bend, bend to the
+    // card's left edge (level when the card is at its ball's height), left
+    // edge to ball's left side. Empty before init().
     QVector<QLineF> guideLines() const;
 
 protected:
@@ -46,10 +52,10 @@ private:
     };
 
     QPoint fromScene(const QPointF& scenePoint) const;
-    // The two guide lines of one connection, as guideLines() gives them.
-    std::array<QLineF, 2> linesFor(const LatticeBallWidget* ballWidget,
-                                   const CardWidget* card) const;
-    static QRect bandOf(const std::array<QLineF, 2>& lines);
+    using Lines = std::array<QLineF, 3>;
+    // The guide lines of one connection, as guideLines() gives them.
+    Lines linesFor(const LatticeBallWidget* ballWidget, const CardWidget* card) const;
+    static QRect bandOf(const Lines& lines);
 
     QHash<LatticeBallWidget*, Connection> connections_;
     LatticeView* view_ = nullptr;

@@ -2,15 +2,21 @@
 
 #include "CardConnectorOverlay.h"
 #include "CardWidget.h"
+#include "Lattice.h"
+#include "LatticeBall.h"
 #include "LatticeBallWidget.h"
 #include "LatticeView.h"
+#include "LatticeWidget.h"
 #include "TuningLatticeApplication.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
+#include <algorithm>
 
 namespace {
+
+constexpr int cardGap = 4; // pixels between cards that do not overlap
 
 const char* const glyphFileNames[CardStackWidget::GlyphCount] = {
     "trebleclef.svg", "bassclef.svg",    "doubleflat.svg", "flat.svg",
@@ -76,11 +82,11 @@ void CardStackWidget::addCard(LatticeBallWidget* ballWidget)
     removeCard(ballWidget);
     auto* card = new CardWidget(ballWidget->ball(), this);
     card->adjustSize();
-    positionCard(ballWidget, card);
-    card->show();
+    cards_.insert(ballWidget, card);
     if (overlay_)
         overlay_->addConnection(ballWidget, card);
-    cards_.insert(ballWidget, card);
+    updatePositions();
+    card->show();
     // Normally the ball widget removes its card as it goes; this covers a
     // scene torn down without that. The widget is only a key by then.
     connect(ballWidget, &QObject::destroyed, this, &CardStackWidget::onBallWidgetDestroyed,
@@ -96,6 +102,7 @@ void CardStackWidget::removeCard(LatticeBallWidget* ballWidget)
     if (overlay_)
         overlay_->removeConnection(ballWidget);
     delete card;
+    updatePositions();
 }
 
 void CardStackWidget::onBallWidgetDestroyed(QObject* object)
@@ -110,26 +117,161 @@ void CardStackWidget::onBallWidgetDestroyed(QObject* object)
 
 void CardStackWidget::raiseCard(LatticeBallWidget* ballWidget)
 {
-    if (CardWidget* card = cards_.value(ballWidget))
+    if (CardWidget* card = cards_.value(ballWidget)) {
         card->raise();
+        card->setShownHeight(QWIDGETSIZE_MAX);
+    }
 }
 
-void CardStackWidget::positionCard(LatticeBallWidget* ballWidget, CardWidget* card)
+void CardStackWidget::followLattice(Lattice* lattice)
 {
-    if (!view_)
+    if (lattice != lattice_) {
+        if (lattice_)
+            disconnect(lattice_, nullptr, this, nullptr);
+        lattice_ = lattice;
+        if (lattice) {
+            connect(lattice, &Lattice::soundingChanged, this,
+                    [this] { syncOffLatticeCards(); });
+            connect(lattice, &Lattice::transposeOrBaseFrequencyChanged, this,
+                    [this] { syncOffLatticeCards(true); });
+        }
+    }
+    syncOffLatticeCards();
+}
+
+// A ball the view does not draw (one beneath a leaf) has no widget to carry
+// a card either. Between two scenes nothing is drawn, and nothing is decided.
+bool CardStackWidget::soundsOffTheView(const LatticeRatio& ratio) const
+{
+    const LatticeBall* ball = lattice_->ballForRatio(ratio);
+    if (!ball)
+        return true;
+    return view_ && !view_->latticeWidget()->ballWidget(ball->path());
+}
+
+void CardStackWidget::syncOffLatticeCards(bool replace)
+{
+    if (!lattice_ || (view_ && !view_->latticeWidget()))
         return;
-    const int ballY = view_->mapFromScene(ballWidget->scenePos()).y();
-    int y = ballY - card->height() / 2;
-    if (y < 0)
-        y = 0;
-    const int lowest = view_->height() - margin_ - card->height();
-    if (y > lowest)
-        y = lowest;
-    card->move(0, y);
+    bool changed = false;
+    const QList<LatticeRatio> shown = offLatticeCards_.keys();
+    for (const LatticeRatio& ratio : shown) {
+        if (replace || !lattice_->playingRatios().contains(ratio) || !soundsOffTheView(ratio)) {
+            removeOffLatticeCard(ratio);
+            changed = true;
+        }
+    }
+    for (const LatticeRatio& ratio : lattice_->playingRatios()) {
+        if (offLatticeCards_.contains(ratio) || !soundsOffTheView(ratio))
+            continue;
+        auto* card = new CardWidget(ratio, *lattice_, this);
+        card->adjustSize();
+        offLatticeCards_.insert(ratio, card);
+        card->show();
+        changed = true;
+    }
+    if (changed)
+        updatePositions();
+}
+
+void CardStackWidget::removeOffLatticeCard(const LatticeRatio& ratio)
+{
+    CardWidget* card = offLatticeCards_.take(ratio);
+    card->hide();
+    delete card;
+}
+
+QVector<int> CardStackWidget::stackTops(const QVector<int>& wanted, int cardHeight,
+                                        int headingHeight, int bottom)
+{
+    const int count = wanted.size();
+    const int lowestTop = std::max(0, bottom - cardHeight);
+    int step = cardHeight + cardGap;
+    if (count > 1 && (count - 1) * step > lowestTop)
+        step = std::max(std::min(headingHeight, cardHeight), lowestTop / (count - 1));
+    if (count > 1 && (count - 1) * step > lowestTop)
+        step = lowestTop / (count - 1);
+
+    // Runs of cards that touch, each as one piece at the mean of the places
+    // its cards want, measured at its first card.
+    struct Run
+    {
+        int first;
+        int size;
+        double wantedSum;
+    };
+    const auto topOf = [&](const Run& run) {
+        const double highest = std::max(0, lowestTop - (run.size - 1) * step);
+        return std::clamp(run.wantedSum / run.size, 0.0, highest);
+    };
+    QVector<Run> runs;
+    for (int i = 0; i < count; ++i) {
+        runs.append({i, 1, double(wanted[i])});
+        while (runs.size() > 1) {
+            Run& above = runs[runs.size() - 2];
+            const Run& below = runs.last();
+            if (topOf(above) + above.size * step <= topOf(below))
+                break;
+            above.wantedSum += below.wantedSum - double(below.size) * above.size * step;
+            above.size += below.size;
+            runs.removeLast();
+        }
+    }
+    QVector<int> tops;
+    tops.reserve(count);
+    for (const Run& run : qAsConst(runs)) {
+        const int top = qRound(topOf(run));
+        for (int i = 0; i < run.size; ++i)
+            tops.append(top + i * step);
+    }
+    return tops;
 }
 
 void CardStackWidget::updatePositions()
 {
-    for (auto it = cards_.constBegin(); it != cards_.constEnd(); ++it)
-        positionCard(it.key(), it.value());
+    struct Placed
+    {
+        CardWidget* card;
+        int wanted;
+    };
+    QVector<Placed> order;
+    order.reserve(cardCount());
+    const int bottom = (view_ ? view_->height() : height()) - margin_;
+    for (auto it = cards_.constBegin(); it != cards_.constEnd(); ++it) {
+        int ballY = 0;
+        if (view_) {
+            const QPoint inView = view_->mapFromScene(it.key()->scenePos());
+            ballY = mapFromGlobal(view_->viewport()->mapToGlobal(inView)).y();
+        }
+        order.append({it.value(), ballY - it.value()->height() / 2});
+    }
+    for (CardWidget* card : qAsConst(offLatticeCards_))
+        order.append({card, bottom});
+    if (order.isEmpty())
+        return;
+    // Higher notes above lower ones where the heights tie.
+    std::sort(order.begin(), order.end(), [](const Placed& a, const Placed& b) {
+        if (a.wanted != b.wanted)
+            return a.wanted < b.wanted;
+        return a.card->soundingRatio().toDouble() > b.card->soundingRatio().toDouble();
+    });
+
+    QVector<int> wanted;
+    wanted.reserve(order.size());
+    int headingHeight = 0;
+    for (const Placed& placed : qAsConst(order)) {
+        wanted.append(placed.wanted);
+        headingHeight = std::max(headingHeight, placed.card->headingHeight());
+    }
+    const int cardHeight = order.first().card->height();
+    const QVector<int> tops = stackTops(wanted, cardHeight, headingHeight, bottom);
+    // Each card in front of the one above it, whose heading stays in sight.
+    for (int i = 0; i < order.size(); ++i) {
+        CardWidget* card = order[i].card;
+        card->move(0, tops[i]);
+        card->setShownHeight(i + 1 < order.size() ? tops[i + 1] - tops[i] : QWIDGETSIZE_MAX);
+        card->raise();
+    }
+    if (overlay_)
+        overlay_->updateConnections();
 }

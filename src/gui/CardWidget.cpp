@@ -3,16 +3,19 @@
 #include "CardStackWidget.h"
 #include "Lattice.h"
 #include "LatticeBall.h"
+#include "Settings.h"
 #include "SpelledNote.h"
 #include "TuningLatticeApplication.h"
 
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
 #include <QSvgRenderer>
 #include <QSvgWidget>
 #include <initializer_list>
+#include <limits>
 
 namespace {
 
@@ -23,6 +26,12 @@ constexpr int staffGroupWidth = 58;
 // The note's name starts right of the staff.
 constexpr int nameLeft = 70;
 const QColor staffColor(170, 170, 170);
+// Pixels between the name, the cents and the ratio on a heading row.
+constexpr int headingGap = 7;
+// Pixels kept between the octave shift mark and the staff or the clef.
+constexpr int shiftClearance = 2;
+// How far the bass clef's foot reaches below the bottom line, in spaces.
+constexpr float bassClefFoot = 0.15f;
 
 // A glyph's width over its height as drawn; 0 for an empty glyph, which
 // then takes no room.
@@ -60,6 +69,50 @@ QLabel* newLabel(const char* objectName, QWidget* parent)
     return label;
 }
 
+// The colour of the highest prime among the steps, the root's colour when
+// there are none, as the "#rrggbb" an SVG style takes.
+QByteArray colorOfSteps(const QList<int>& steps, const Lattice& lattice)
+{
+    int prime = 1;
+    for (const int step : steps)
+        prime = qMax(prime, qAbs(step));
+    const QColor color = lattice.colorForPrime(prime);
+    return QStringLiteral("#%1%2%3")
+        .arg(color.red(), 2, 16, QLatin1Char('0'))
+        .arg(color.green(), 2, 16, QLatin1Char('0'))
+        .arg(color.blue(), 2, 16, QLatin1Char('0'))
+        .toLatin1();
+}
+
+QByteArray paintBlack(const QByteArray& data, const QByteArray& hex)
+{
+    QByteArray result = data;
+    for (const QByteArray& property : {QByteArray("fill:"), QByteArray("stroke:")}) {
+        const QByteArray black = property + "#000000";
+        for (int at = result.indexOf(black); at >= 0; at = result.indexOf(black, at + black.size()))
+            result.replace(at + property.size(), hex.size(), hex);
+    }
+    return result;
+}
+
+// The path a card off the lattice toggles to release its note: the steps
+// (which end on their octaves, or else their smallest prime), and when they
+// end on neither an octave nor a fifth, an octave up and down again, so that
+// a prime switched off meanwhile cannot stop the release.
+LatticePath releasePath(const QList<int>& steps)
+{
+    QList<int> path = steps;
+    const int last = path.isEmpty() ? 0 : qAbs(path.last());
+    if (last > 3)
+        path << 2 << -2;
+    if (path.size() > LatticePath::maxSteps)
+        return LatticePath::invalid();
+    LatticePath result;
+    for (const int step : qAsConst(path))
+        result.append(step);
+    return result;
+}
+
 CardStackWidget::Glyph accidentalGlyph(int accidental)
 {
     switch (accidental) {
@@ -76,27 +129,69 @@ CardStackWidget::Glyph accidentalGlyph(int accidental)
 
 } // namespace
 
-CardWidget::CardWidget(const LatticeBall* ball, CardStackWidget* stack)
+// The children, before either kind of card fills them.
+CardWidget::CardWidget(CardStackWidget* stack)
     : QFrame(stack), clef_(new QSvgWidget(this)), noteHead_(new QSvgWidget(this)),
       staffAccidental_(new QSvgWidget(this)), noteLabel_(newLabel("noteLabel", this)),
       nameAccidental_(new QSvgWidget(this)), octaveLabel_(newLabel("octaveLabel", this)),
       centsLabel_(newLabel("centsLabel", this)), ratioLabel_(newLabel("ratioLabel", this)),
       freqLabel_(newLabel("freqLabel", this)),
       octaveShiftLabel_(newLabel("octaveShiftLabel", this)),
-      enharmonicLabel_(newLabel("enharmonicLabel", this)), ball_(ball)
+      enharmonicLabel_(newLabel("enharmonicLabel", this)),
+      offLatticeLabel_(newLabel("offLatticeLabel", this)), ball_(nullptr)
 {
-    TuningLatticeApplication* app = TuningLatticeApplication::instance();
-    const Lattice& lattice = app->lattice();
+}
+
+CardWidget::CardWidget(const LatticeBall* ball, CardStackWidget* stack) : CardWidget(stack)
+{
+    ball_ = ball;
+    const Lattice& lattice = TuningLatticeApplication::instance()->lattice();
     const LatticeRatio ratio = ball->ratio().value_or(LatticeRatio());
+    // Balls whose transposed ratio would not fit are left out of the index,
+    // so a ball that sounds has one that fits.
+    soundingRatio_ = ratio * lattice.transposition();
+    build(ball->path().toList(), ratio, lattice, *stack);
+    offLatticeLabel_->hide();
+}
+
+CardWidget::CardWidget(const LatticeRatio& ratio, const Lattice& lattice, CardStackWidget* stack)
+    : CardWidget(stack)
+{
+    soundingRatio_ = ratio;
+    setProperty("offLattice", true);
+    offLatticeLabel_->setText(QStringLiteral("off the lattice"));
+    offLatticeLabel_->adjustSize();
+    // The player sounds products of prime steps only, and so is the
+    // transposition; the quotient has steps unless it is too large for 64
+    // bits, and then the note is written from the 1/1 without the
+    // transposition, which no click can reach either.
+    const LatticeRatio transposition = lattice.transposition();
+    std::optional<QList<int>> steps;
+    if (transposition.reciprocal().canMultiplyWith(ratio))
+        steps = stepsOf(ratio * transposition.reciprocal());
+    if (steps) {
+        releaseEvent_ = LatticeNoteEvent(releasePath(*steps));
+        build(*steps, ratio * transposition.reciprocal(), lattice, *stack);
+        return;
+    }
+    build(stepsOf(ratio).value_or(QList<int>()), ratio, lattice, *stack);
+}
+
+void CardWidget::build(const QList<int>& steps, const LatticeRatio& pathRatio,
+                       const Lattice& lattice, const CardStackWidget& stack)
+{
+    const Settings& settings = TuningLatticeApplication::instance()->settings();
     // In double before the single-precision frequency, so that a transposed
     // ratio too large for 64 bits cannot wrap.
     const float frequency =
         lattice.baseFrequency() *
-        static_cast<float>(ratio.toDouble() * lattice.transposition().toDouble());
-    const SpelledNote note = lattice.noteForBall(*ball, frequency, app->settings());
+        static_cast<float>(pathRatio.toDouble() * lattice.transposition().toDouble());
+    const QList<int> allSteps = lattice.transposeSteps() + steps;
+    const SpelledNote note = spellLatticeNote(settings.baseFrequency,
+                                              settings.calibrationFrequency, allSteps, frequency);
 
-    fillLabels(note, ratio.toString(), frequency);
-    showGlyphs(note, *stack, lattice);
+    fillLabels(note, pathRatio.toString(), frequency);
+    showGlyphs(note, colorOfSteps(allSteps, lattice), stack);
     placeOnStaff(note);
 }
 
@@ -110,25 +205,39 @@ QString CardWidget::centsText(float cents)
 QByteArray CardWidget::recolorSvg(const QByteArray& data, const LatticeBall& ball,
                                   const Lattice& lattice)
 {
-    int prime = 1;
-    for (const int step : lattice.transposeSteps())
-        prime = qMax(prime, qAbs(step));
-    for (const int step : ball.path().toList())
-        prime = qMax(prime, qAbs(step));
-    const QColor color = lattice.colorForPrime(prime);
-    const QByteArray hex = QStringLiteral("#%1%2%3")
-                               .arg(color.red(), 2, 16, QLatin1Char('0'))
-                               .arg(color.green(), 2, 16, QLatin1Char('0'))
-                               .arg(color.blue(), 2, 16, QLatin1Char('0'))
-                               .toLatin1();
+    return paintBlack(data, colorOfSteps(lattice.transposeSteps() + ball.path().toList(), lattice));
+}
 
-    QByteArray result = data;
-    for (const QByteArray& property : {QByteArray("fill:"), QByteArray("stroke:")}) {
-        const QByteArray black = property + "#000000";
-        for (int at = result.indexOf(black); at >= 0; at = result.indexOf(black, at + black.size()))
-            result.replace(at + property.size(), hex.size(), hex);
+std::optional<QList<int>> CardWidget::stepsOf(const LatticeRatio& ratio)
+{
+    if (ratio.numerator() == 0)
+        return std::nullopt;
+    std::uint64_t numerator = ratio.numerator();
+    std::uint64_t denominator = ratio.denominator();
+    const auto exponentOf = [](std::uint64_t& value, std::uint64_t prime) {
+        int exponent = 0;
+        for (; value % prime == 0; value /= prime)
+            ++exponent;
+        return exponent;
+    };
+    QList<int> steps;
+    // A step of prime p multiplies by p over the largest power of two below
+    // it; the octaves make up for those powers at the end.
+    int octaves = exponentOf(numerator, 2) - exponentOf(denominator, 2);
+    for (const int prime : {23, 19, 17, 13, 11, 7, 5, 3}) {
+        const int exponent = exponentOf(numerator, prime) - exponentOf(denominator, prime);
+        int powerOfTwo = 0;
+        while ((2 << powerOfTwo) <= prime)
+            ++powerOfTwo;
+        octaves += exponent * powerOfTwo;
+        for (int i = 0; i < qAbs(exponent); ++i)
+            steps.append(exponent > 0 ? prime : -prime);
     }
-    return result;
+    if (numerator != 1 || denominator != 1)
+        return std::nullopt;
+    for (int i = 0; i < qAbs(octaves); ++i)
+        steps.append(octaves > 0 ? 2 : -2);
+    return steps;
 }
 
 void CardWidget::fillLabels(const SpelledNote& note, const QString& ratioText, float frequency)
@@ -140,28 +249,25 @@ void CardWidget::fillLabels(const SpelledNote& note, const QString& ratioText, f
     ratioLabel_->setText(ratioText);
     freqLabel_->setText(QString::number(frequency, 'f', 3) + QStringLiteral(" Hz"));
     enharmonicLabel_->setText(QStringLiteral("enh"));
-    enharmonicLabel_->setVisible(note.respelled);
+    respelled_ = note.respelled;
     for (QLabel* label : {noteLabel_, octaveLabel_, centsLabel_, ratioLabel_, freqLabel_,
                           octaveShiftLabel_, enharmonicLabel_})
         label->adjustSize();
 }
 
-void CardWidget::showGlyphs(const SpelledNote& note, const CardStackWidget& stack,
-                            const Lattice& lattice)
+void CardWidget::showGlyphs(const SpelledNote& note, const QByteArray& noteColor,
+                            const CardStackWidget& stack)
 {
     showGlyph(clef_, stack.glyph(note.octave >= 4 ? CardStackWidget::TrebleClef
                                                   : CardStackWidget::BassClef));
-    showGlyph(noteHead_, recolorSvg(stack.glyph(CardStackWidget::Note), *ball_, lattice));
+    showGlyph(noteHead_, paintBlack(stack.glyph(CardStackWidget::Note), noteColor));
 
     hasAccidental_ = note.accidental != 0;
-    if (!hasAccidental_) {
-        staffAccidental_->hide();
-        nameAccidental_->hide();
+    if (!hasAccidental_)
         return;
-    }
     const QByteArray& accidental = stack.glyph(accidentalGlyph(note.accidental));
     showGlyph(nameAccidental_, accidental);
-    showGlyph(staffAccidental_, recolorSvg(accidental, *ball_, lattice));
+    showGlyph(staffAccidental_, paintBlack(accidental, noteColor));
 }
 
 // Notes from octave 4 up take the treble clef, lower ones the bass clef; E4
@@ -188,10 +294,52 @@ void CardWidget::placeOnStaff(const SpelledNote& note)
     }
 }
 
+void CardWidget::setShownHeight(int pixels)
+{
+    if (pixels == shownHeight_)
+        return;
+    shownHeight_ = pixels;
+    relayout();
+}
+
+int CardWidget::headingHeight() const
+{
+    return contentsRect().top() + noteLabel_->sizeHint().height();
+}
+
+// Brought in front and shown whole while the pointer is on it; the stack
+// puts it back when the pointer leaves.
 void CardWidget::enterEvent(QEvent* event)
 {
     QFrame::enterEvent(event);
     raise();
+    setShownHeight(QWIDGETSIZE_MAX);
+}
+
+void CardWidget::leaveEvent(QEvent* event)
+{
+    QFrame::leaveEvent(event);
+    if (auto* stack = qobject_cast<CardStackWidget*>(parentWidget()))
+        stack->updatePositions();
+}
+
+void CardWidget::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || !releaseEvent_.path().isValid()) {
+        QFrame::mousePressEvent(event);
+        return;
+    }
+    // The player copies the event at once. The card goes when the player
+    // reports the note off.
+    TuningLatticeApplication::instance()->player().queueEventGui(&releaseEvent_);
+    event->accept();
+}
+
+// The first press of a double click has released the note already; a second
+// toggle would sound it again.
+void CardWidget::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    event->accept();
 }
 
 void CardWidget::paintEvent(QPaintEvent* event)
@@ -207,6 +355,8 @@ void CardWidget::paintEvent(QPaintEvent* event)
 
 void CardWidget::paintStaff(QPainter& painter, const QRect& contents) const
 {
+    if (showsHeading_)
+        return;
     painter.setPen(QPen(staffColor, 1, Qt::SolidLine));
     const float s = lineSpacing_;
     for (int k = 2; k <= 6; ++k) {
@@ -229,10 +379,46 @@ void CardWidget::paintStaff(QPainter& painter, const QRect& contents) const
 void CardWidget::resizeEvent(QResizeEvent* event)
 {
     QFrame::resizeEvent(event);
+    relayout();
+}
+
+// The full layout first: whether it shows the name, cents and ratio within
+// the shown height decides whether the heading row replaces it.
+void CardWidget::relayout()
+{
     const QRect contents = contentsRect();
     lineSpacing_ = contents.height() * 0.125f;
     const int noteTop = layoutStaff(contents);
     layoutLabels(contents, noteTop);
+    // The cents under the staff may reach into the frame.
+    int needed = 0;
+    for (const QLabel* label : {noteLabel_, octaveLabel_, centsLabel_, ratioLabel_})
+        needed = qMax(needed, qMin(height(), label->geometry().bottom() + 1));
+    showsHeading_ = shownHeight() < needed;
+    if (showsHeading_)
+        layoutHeading(contents);
+
+    const bool staff = !showsHeading_;
+    clef_->setVisible(staff);
+    noteHead_->setVisible(staff);
+    staffAccidental_->setVisible(staff && hasAccidental_);
+    nameAccidental_->setVisible(hasAccidental_);
+    freqLabel_->setVisible(staff);
+    octaveShiftLabel_->setVisible(staff && octaveShift_ != 0);
+    enharmonicLabel_->setVisible(staff && respelled_);
+    offLatticeLabel_->setVisible(staff && isOffLattice());
+    update();
+}
+
+void CardWidget::layoutHeading(const QRect& contents)
+{
+    placeName(contents.left(), contents.top());
+    const int baseline = noteLabel_->y() + noteLabel_->fontMetrics().ascent();
+    int x = octaveLabel_->x() + octaveLabel_->width() + headingGap;
+    for (QLabel* label : {centsLabel_, ratioLabel_}) {
+        placeLabel(label, x, baseline - label->fontMetrics().ascent());
+        x += label->width() + headingGap;
+    }
 }
 
 int CardWidget::layoutStaff(const QRect& contents)
@@ -282,7 +468,35 @@ void CardWidget::layoutLabels(const QRect& contents, int noteTop)
             : qMax(noteHead_->y() + noteHead_->height() + 3, bottom - centsSize.height() + 3);
     placeLabel(centsLabel_, centsX, centsY);
 
-    placeLabel(noteLabel_, contents.left() + nameLeft, top);
+    placeName(contents.left() + nameLeft, top);
+    placeLabel(enharmonicLabel_, right - enharmonicLabel_->sizeHint().width(), top);
+    const int nameBottom = noteLabel_->y() + noteLabel_->height();
+    placeLabel(offLatticeLabel_, noteLabel_->x(), nameBottom);
+    placeLabel(ratioLabel_, noteLabel_->x(), nameBottom + 13);
+    placeLabel(freqLabel_, noteLabel_->x(), ratioLabel_->y() + ratioLabel_->height());
+
+    if (octaveShift_ == 0)
+        return;
+    // Over the clef when the note is written lower than it sounds: only the
+    // treble clef is, and its top curl leans right, leaving the corner over
+    // the staff free. Under it when higher: only the bass clef is, whose
+    // foot ends just below the bottom line.
+    const QSize shiftSize = octaveShiftLabel_->sizeHint();
+    if (octaveShift_ > 0) {
+        const int topLine = qRound(top + 2.0f * lineSpacing_);
+        placeLabel(octaveShiftLabel_, clef_->x(),
+                   qMax(0, topLine - shiftClearance - shiftSize.height()));
+    } else {
+        const int footY = qRound(top + (6.0f + bassClefFoot) * lineSpacing_);
+        placeLabel(octaveShiftLabel_,
+                   clef_->x() + qRound((clef_->width() - shiftSize.width()) * 0.5),
+                   footY + shiftClearance);
+    }
+}
+
+void CardWidget::placeName(int left, int top)
+{
+    placeLabel(noteLabel_, left, top);
     const int nameRight = noteLabel_->x() + noteLabel_->width();
     if (hasAccidental_) {
         nameAccidental_->move(nameRight + 1, top);
@@ -290,18 +504,4 @@ void CardWidget::layoutLabels(const QRect& contents, int noteTop)
     } else {
         placeLabel(octaveLabel_, nameRight, top);
     }
-    placeLabel(enharmonicLabel_, right - enharmonicLabel_->sizeHint().width(), top);
-    placeLabel(ratioLabel_, noteLabel_->x(), top + noteLabel_->height() + 13);
-    placeLabel(freqLabel_, noteLabel_->x(), ratioLabel_->y() + ratioLabel_->height());
-
-    if (octaveShift_ == 0)
-        return;
-    // Over the clef when the note is written lower than it sounds, under it
-    // (a little to the left) when higher.
-    const QSize shiftSize = octaveShiftLabel_->sizeHint();
-    const int shiftX = clef_->x() + qRound((clef_->width() - shiftSize.width()) * 0.5);
-    if (octaveShift_ > 0)
-        placeLabel(octaveShiftLabel_, shiftX, 8);
-    else
-        placeLabel(octaveShiftLabel_, shiftX - 9, 52);
 }

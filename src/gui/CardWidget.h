@@ -1,13 +1,19 @@
 #pragma once
 
+#include "LatticeNoteEvent.h"
+#include "LatticeRatio.h"
+
 #include <QByteArray>
 #include <QFrame>
+#include <QList>
 #include <QString>
+#include <optional>
 
 class CardStackWidget;
 class Lattice;
 class LatticeBall;
 class QLabel;
+class QMouseEvent;
 class QSvgWidget;
 class SpelledNote;
 
@@ -16,9 +22,22 @@ class SpelledNote;
 // letter, accidental and octave, its deviation in cents, the ratio of its
 // path and the frequency it sounds at.
 //
+// A note can also sound with no ball on the lattice (a transposition took
+// its ball away, or a wand tag played a path the tree does not hold). Its
+// card is marked "off the lattice" (the offLattice property, for the style
+// sheet), writes the note as if a ball stood at the path that leads to it
+// from the transposed root, and releases the note when clicked.
+//
 // Everything is worked out once, at construction, from the lattice and the
 // settings of the application object; a card never refreshes. When the
-// transposition changes, the ball widgets replace their cards instead.
+// transposition changes, the ball widgets and the stack replace their cards
+// instead.
+//
+// In a crowded stack the card below covers the lower part of this one. The
+// stack says how much stays in sight (setShownHeight); when that is less
+// than the full layout needs to show the name, cents and ratio, the card
+// writes those three on one heading row at its top (headingHeight() high)
+// and leaves out the staff and the frequency until it is uncovered again.
 //
 // The card's size comes from adjustSize() and the style sheet; every resize
 // lays the children out again against the contents rectangle, whose height
@@ -34,8 +53,31 @@ class CardWidget : public QFrame
 public:
     // Shows ball with the glyphs of stack, which becomes its parent.
     CardWidget(const LatticeBall* ball, CardStackWidget* stack);
+    // Shows the note that sounds at ratio (transposition included) with no
+    // ball of lattice, with the glyphs of stack, which becomes its parent.
+    CardWidget(const LatticeRatio& ratio, const Lattice& lattice, CardStackWidget* stack);
 
+    // Null on a card off the lattice.
     const LatticeBall* ball() const { return ball_; }
+    bool isOffLattice() const { return ball_ == nullptr; }
+    // The ratio the note sounds at, transposition included.
+    const LatticeRatio& soundingRatio() const { return soundingRatio_; }
+    // What a click on a card off the lattice queues: the toggle of a path
+    // whose ratio times the transposition is the note's, ending on an octave
+    // or a fifth, which the screen never switches off (the player ignores a
+    // toggle whose last prime is off). The invalid path when no path of six
+    // steps leads there, and on every card of a ball; a click then does
+    // nothing.
+    const LatticeNoteEvent& releaseEvent() const { return releaseEvent_; }
+
+    // Pixels of the card, from its top, that no other card covers; the whole
+    // card until the stack says otherwise.
+    void setShownHeight(int pixels);
+    int shownHeight() const { return qMin(shownHeight_, height()); }
+    // Pixels from the top that the heading row of a mostly covered card
+    // needs.
+    int headingHeight() const;
+    bool showsHeading() const { return showsHeading_; }
     // Where the note head sits: 0 is the top line, 4 the bottom one, in
     // steps of 0.5; always within -1 to 5 once the octave shift is applied.
     float staffPosition() const { return staffPosition_; }
@@ -54,18 +96,36 @@ public:
     static QByteArray recolorSvg(const QByteArray& data, const LatticeBall& ball,
                                  const Lattice& lattice);
 
+    // The prime steps whose product is ratio: the odd primes first, largest
+    // first, each step as often as its prime divides (negative for the
+    // denominator), then the octaves that are left. Nothing when ratio has a
+    // prime factor above 23 or is 0/1.
+    static std::optional<QList<int>> stepsOf(const LatticeRatio& ratio);
+
 protected:
     void enterEvent(QEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    explicit CardWidget(CardStackWidget* stack);
+    // Everything a card shows, for the steps from the transposed root.
+    void build(const QList<int>& steps, const LatticeRatio& pathRatio, const Lattice& lattice,
+               const CardStackWidget& stack);
     void fillLabels(const SpelledNote& note, const QString& ratioText, float frequency);
-    void showGlyphs(const SpelledNote& note, const CardStackWidget& stack, const Lattice& lattice);
+    void showGlyphs(const SpelledNote& note, const QByteArray& noteColor,
+                    const CardStackWidget& stack);
     void placeOnStaff(const SpelledNote& note);
+    void relayout();
     // Lays out the staff glyphs; returns the note head's top.
     int layoutStaff(const QRect& contents);
     void layoutLabels(const QRect& contents, int noteTop);
+    // Name, cents and ratio on one row at the top, on their common baseline.
+    void layoutHeading(const QRect& contents);
+    void placeName(int left, int top);
     void paintStaff(QPainter& painter, const QRect& contents) const;
 
     // Children, in the order in which they are stacked.
@@ -80,10 +140,16 @@ private:
     QLabel* freqLabel_;
     QLabel* octaveShiftLabel_;
     QLabel* enharmonicLabel_;
+    QLabel* offLatticeLabel_;
 
     float lineSpacing_ = 0.0f; // pixels between two staff lines; 0 before the first layout
     float staffPosition_ = 0.0f;
     int octaveShift_ = 0;
     bool hasAccidental_ = false;
+    bool respelled_ = false;
+    bool showsHeading_ = false;
+    int shownHeight_ = QWIDGETSIZE_MAX;
     const LatticeBall* ball_;
+    LatticeRatio soundingRatio_;
+    LatticeNoteEvent releaseEvent_{LatticePath::invalid()};
 };

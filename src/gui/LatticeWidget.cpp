@@ -10,6 +10,7 @@
 #include "QuotedText.h"
 
 #include <QDebug>
+#include <QEvent>
 #include <cmath>
 
 namespace {
@@ -124,8 +125,19 @@ void LatticeWidget::addLinks(LatticeBallWidget* from)
 
 void LatticeWidget::syncCards()
 {
-    for (LatticeBallWidget* widget : qAsConst(balls_))
+    for (LatticeBallWidget* widget : qAsConst(balls_)) {
         widget->syncCard();
+        widget->installSceneEventFilter(this);
+    }
+    if (cardStack_)
+        cardStack_->followLattice(lattice_);
+}
+
+bool LatticeWidget::sceneEventFilter(QGraphicsItem* /*watched*/, QEvent* event)
+{
+    if (event->type() == QEvent::GraphicsSceneHoverLeave && cardStack_)
+        cardStack_->updatePositions();
+    return false;
 }
 
 LatticeBallWidget* LatticeWidget::ballWidget(const LatticePath& path) const

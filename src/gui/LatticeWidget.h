@@ -40,8 +40,11 @@ public:
     // 3-step children and their struts; returns the ball's widget.
     LatticeBallWidget* addBallTree(LatticeBall* ball, const QPointF& position);
 
-    // Gives a card to every ball that already sounds; run once the scene is
-    // in its view, where cards can be placed.
+    // Gives a card to every ball that already sounds and has the card stack
+    // follow the model's notes that no drawn ball sounds; run once, when the
+    // scene is in its view, where cards can be placed. From then on the
+    // pointer leaving a ball puts the stack back in order after the ball's
+    // hover brought its card forward.
     void syncCards();
 
     // The widget of the drawn ball (lattice ball or leaf) at path, or null.
@@ -59,6 +62,9 @@ public:
     CardStackWidget* cardStack() const { return cardStack_; }
 
     QRectF boundingRect() const override;
+
+protected:
+    bool sceneEventFilter(QGraphicsItem* watched, QEvent* event) override;
 
 private:
     void addLinks(LatticeBallWidget* from);

@@ -250,6 +250,7 @@ void Lattice::rebuildIndex()
     for (const LatticeRatio& ratio : qAsConst(playing_))
         if (LatticeBall* ball = ballIndex_.value(ratio, nullptr))
             ball->setPlaying(true);
+    emit soundingChanged();
 }
 
 // Depth-first, a ball before its children and children in ascending step
@@ -297,6 +298,7 @@ void Lattice::onNoteToggled(const LatticeRatio& ratio, bool on)
         playing_.remove(ratio);
     if (LatticeBall* ball = ballForRatio(ratio))
         ball->setPlaying(on);
+    emit soundingChanged();
 }
 
 void Lattice::onTransposed(const LatticeRatio& ratio, int prime)

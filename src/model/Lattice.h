@@ -75,6 +75,10 @@ public:
     QColor colorForPrime(int step) const;
     // Null when no ball sounds ratio.
     LatticeBall* ballForRatio(const LatticeRatio& ratio) const;
+    // Every ratio the player reports sounding, whether a ball sounds it or
+    // not: a transposition can take a held note's ball away, and a wand tag
+    // can play a path the tree does not hold.
+    const QSet<LatticeRatio>& playingRatios() const { return playing_; }
     // Null when the tree has no ball at path.
     LatticeBall* ballAtPath(const LatticePath& path) const;
 
@@ -100,6 +104,9 @@ public:
 
 signals:
     void transposeOrBaseFrequencyChanged();
+    // The sounding ratios, or the balls that sound them, may have changed:
+    // after every note toggled and every rebuild of the index.
+    void soundingChanged();
 
 public slots:
     void onNoteToggled(const LatticeRatio& ratio, bool on);

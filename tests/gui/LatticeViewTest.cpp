@@ -3,7 +3,9 @@
 // EndToEndTest.
 
 #include "LatticeView.h"
+#include "CardConnectorOverlay.h"
 #include "CardStackWidget.h"
+#include "CardWidget.h"
 #include "Lattice.h"
 #include "LatticeBallWidget.h"
 #include "LatticeLayer.h"
@@ -15,6 +17,7 @@
 #include "TuningLatticeApplication.h"
 
 #include <QGraphicsEllipseItem>
+#include <QLabel>
 #include <QJsonDocument>
 #include <QtTest>
 #include <memory>
@@ -177,6 +180,26 @@ private slots:
         }
         lattice->onNoteToggled(ratioOf("/3"), false);
         QCOMPARE(shown.cardStack()->cardCount() + hidden.cardStack()->cardCount(), 0);
+
+        // A held note whose ball a transposition takes away keeps a card, off the
+        // lattice and with no guide line, whose click releases that very ratio;
+        // transposing back gives the card to the ball again.
+        lattice->onTransposed(LatticeRatio(1), 0);
+        lattice->onNoteToggled(ratioOf("/5"), true);
+        lattice->onTransposed(ratioOf("/7"), 7);
+        CardStackWidget* stack = shown.cardStack();
+        const CardWidget* off = stack->offLatticeCard(ratioOf("/5"));
+        QVERIFY(off && stack->cardCount() == 1 && shown.overlay()->guideLines().isEmpty());
+        QCOMPARE(off->findChild<QLabel*>("ratioLabel")->text(), "5/7");
+        QCOMPARE(off->findChild<QLabel*>("freqLabel")->text(), "550.000 Hz");
+        const LatticePath release = off->releaseEvent().path();
+        QCOMPARE(*release.ratio() * lattice->transposition(), ratioOf("/5"));
+        QVERIFY(qAbs(release.lastStep()) <= 3); // never a prime the screen switches off
+        lattice->onTransposed(LatticeRatio(1), -7);
+        QVERIFY(stack->card(ballAt(*shown.view(), "/5")));
+        QCOMPARE(stack->cardCount(), 1);
+        lattice->onNoteToggled(ratioOf("/5"), false);
+        QCOMPARE(stack->cardCount(), 0);
     }
 
     // The model keeps links to any ball; the view draws neither the +5 leaf's
