@@ -30,6 +30,12 @@ LatticeView::LatticeView(QWidget* parent) : QGraphicsView(parent), scene_(new QG
     setScene(scene_);
 }
 
+LatticeView::~LatticeView()
+{
+    latticeWidget_ = nullptr;
+    scene_->clear();
+}
+
 void LatticeView::initView(int look, Lattice* lattice, CardStackWidget* cardStack)
 {
     lattice_ = lattice;

@@ -32,6 +32,10 @@ class LatticeView : public QGraphicsView
 
 public:
     explicit LatticeView(QWidget* parent = nullptr);
+    // Clears the scene first: its balls take their cards off the stack as
+    // they go, and the stack places the rest through this view, which must
+    // still be whole then.
+    ~LatticeView() override;
 
     // Stores the model and the card stack and builds the scene for look.
     void initView(int look, Lattice* lattice, CardStackWidget* cardStack);
