@@ -6,7 +6,7 @@ BUILD_TYPE ?= Release
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all setup configure build test run bench format clean asan tsan
+.PHONY: all setup configure build test run bench format clean asan tsan fuzz
 
 all: build
 
@@ -35,6 +35,13 @@ asan:
 	$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug CMAKE_ARGS=-DLATTICE_SANITIZE_ADDRESS=ON
 tsan:
 	$(MAKE) test BUILD_DIR=build-tsan BUILD_TYPE=Debug CMAKE_ARGS=-DLATTICE_SANITIZE_THREAD=ON
+
+# libFuzzer harnesses for every input from outside, built with clang into
+# build-fuzz; each runs FUZZ_SECONDS on its corpus. See fuzz/run.sh.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@bash scripts/setup-fuzz.sh
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

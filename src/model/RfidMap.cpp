@@ -74,7 +74,7 @@ void RfidMap::read(const QJsonObject& json)
     events.clear();
     // QJsonObject iterates in sorted name order.
     for (auto member = json.begin(); member != json.end(); ++member)
-        readEntry(member.key().left(keyLength).toLower(), member.value().toObject());
+        readEntry(member.key().toLower().left(keyLength), member.value().toObject());
 }
 
 void RfidMap::readEntry(const QString& key, const QJsonObject& entry)

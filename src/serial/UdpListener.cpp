@@ -161,7 +161,8 @@ void UdpListener::receiveDatagram(QUdpSocket& socket, const RfidMap& map, int po
     QHostAddress sender;
     // Never read past the 72 bytes, whatever size was reported before.
     const qint64 read = socket.readDatagram(datagram, datagramSize, &sender);
-    if (read != datagramSize) {
+    const std::optional<TagRead> reading = parseDatagram(datagram, read);
+    if (!reading) {
         if (wrongSizeRecords_.admit(held))
             qWarning().noquote()
                 << QStringLiteral("Discarding UDP packet due to wrong size %1").arg(read) + held;
@@ -171,14 +172,22 @@ void UdpListener::receiveDatagram(QUdpSocket& socket, const RfidMap& map, int po
                               .arg(senderText(sender))
                               .arg(port);
 
-    const QString rfid = tagId(datagram);
-    qDebug().noquote() << "Wand ID:" << int(wandId(datagram)) << ", RFID:" << quotedText(rfid);
+    const QString& rfid = reading->tag;
+    qDebug().noquote() << "Wand ID:" << reading->wandId << ", RFID:" << quotedText(rfid);
 
     if (const LatticeEvent* event = map.lookup(rfid))
         emit eventReceived(event);
     else if (unknownTagRecords_.admit(held))
         qWarning().noquote()
             << QStringLiteral("RFID %1 not found in mapping table. Ignoring.").arg(rfid) + held;
+}
+
+std::optional<UdpListener::TagRead> UdpListener::parseDatagram(const char* datagram,
+                                                              qint64 size)
+{
+    if (size != datagramSize)
+        return std::nullopt;
+    return TagRead{int(wandId(datagram)), tagId(datagram)};
 }
 
 void UdpListener::reportFatal(const QString& message)

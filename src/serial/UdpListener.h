@@ -5,6 +5,7 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <optional>
 
 class LatticeEvent;
 class QUdpSocket;
@@ -32,6 +33,20 @@ public:
     // them, and the kernel counts its own bookkeeping, some 800 bytes per
     // small datagram on Linux, against the buffer.
     static constexpr int receiveBufferSize = 8 * 1024 * 1024;
+
+    // What one datagram of the wand says.
+    struct TagRead
+    {
+        int wandId = 0;
+        // Up to RfidMap::keyLength Latin-1 characters, never a zero one.
+        QString tag;
+    };
+
+    // Reads the wand's datagram from its bytes alone; nothing when size is
+    // not datagramSize (a failed read's -1 included). Reads no byte of
+    // datagram then, and at most datagramSize bytes otherwise. Safe on any
+    // thread.
+    static std::optional<TagRead> parseDatagram(const char* datagram, qint64 size);
 
     // The port is read from settings once, as the run starts. The settings
     // must outlive the listener.

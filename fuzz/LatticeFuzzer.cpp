@@ -1,0 +1,21 @@
+// lattice.json as the model reads it, from an in-memory document.
+
+#include "FuzzSupport.h"
+#include "Lattice.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    initFuzzing();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::optional<QJsonObject> json = parseDocument(data, size);
+    if (!json)
+        return 0;
+    Lattice lattice;
+    lattice.read(*json);
+    checkLattice(lattice);
+    return 0;
+}
