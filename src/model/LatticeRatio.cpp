@@ -87,8 +87,10 @@ LatticeRatio operator*(LatticeRatio left, const LatticeRatio& right)
 
 uint qHash(const LatticeRatio& ratio, uint seed)
 {
-    const auto low = [](std::uint64_t value) { return static_cast<uint>(value & 0xffffffffu); };
-    return (seed * 31u + low(ratio.numerator())) * 31u + low(ratio.denominator());
+    // Both halves of each term count: ratios deep in the lattice differ only
+    // above the low 32 bits, and would otherwise all share one bucket.
+    const auto fold = [](std::uint64_t value) { return static_cast<uint>(value ^ (value >> 32)); };
+    return (seed * 31u + fold(ratio.numerator())) * 31u + fold(ratio.denominator());
 }
 
 namespace PrimeSteps {

@@ -41,6 +41,19 @@ private slots:
     }
 
     // Numerators on one side, denominators on the other, so nothing cancels.
+    // Equal ratios hash alike; ratios that differ only above the low 32 bits
+    // of a term hash apart and are both found in a hash.
+    void hashesWholeTerms()
+    {
+        QCOMPARE(qHash(LatticeRatio(6, 4)), qHash(LatticeRatio(3, 2)));
+        const LatticeRatio high((std::uint64_t(1) << 32) + 3, 2);
+        QVERIFY(qHash(high) != qHash(LatticeRatio(3, 2)));
+        QVERIFY(qHash(LatticeRatio(3, (std::uint64_t(1) << 33) + 1)) != qHash(LatticeRatio(3)));
+        QHash<LatticeRatio, int> index{{LatticeRatio(3, 2), 1}, {high, 2}};
+        QCOMPARE(index.value(LatticeRatio(3, 2)), 1);
+        QCOMPARE(index.value(high), 2);
+    }
+
     void detectsOverflowingProducts()
     {
         const std::tuple<quint64, quint64, bool> products[] = {
