@@ -3,13 +3,13 @@
 #include "AudioOutput.h"
 #include "LatticePath.h"
 #include "QuotedText.h"
+#include "SanitizerHints.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QMutexLocker>
 #include <QThread>
 #include <algorithm>
 #include <climits>
@@ -744,7 +744,7 @@ bool PdPlayer::closeThroughHandshake()
     QThread::msleep(settlePauseMs);
     bool completed;
     {
-        QMutexLocker lock(&mutex_);
+        SanitizedMutexLocker lock(&mutex_);
         qDebug() << "GUI waiting for audio thread to unload patch";
         completed = requestFromAudioThread(LatticeEvent::ClosePatch, "unload");
     }
@@ -764,13 +764,13 @@ bool PdPlayer::loadPatch(const QFileInfo& file)
     // patch change.
     bool anythingOpen;
     {
-        QMutexLocker lock(&mutex_);
+        SanitizedMutexLocker lock(&mutex_);
         anythingOpen = patch_ != nullptr;
     }
     if (anythingOpen && !closeThroughHandshake())
         return false;
 
-    QMutexLocker lock(&mutex_);
+    SanitizedMutexLocker lock(&mutex_);
     preparedFileName_ = file.fileName().toLocal8Bit();
     preparedDirectory_ = file.path().toLocal8Bit();
     if (isStreamRunning()) {
@@ -811,9 +811,13 @@ bool PdPlayer::requestFromAudioThread(LatticeEvent::Type type, const char* what)
     // audio thread cannot complete it before this wait begins. Waking up is
     // only a hint: the ticket says whether the request ran.
     QDeadlineTimer deadline(handshakeTimeoutMs);
-    while (completedTicket_ != ticket)
-        if (!handshakeDone_.wait(&mutex_, deadline))
+    while (completedTicket_ != ticket) {
+        sanitizerRelease(&mutex_);
+        const bool woken = handshakeDone_.wait(&mutex_, deadline);
+        sanitizerAcquire(&mutex_);
+        if (!woken)
             break;
+    }
     if (completedTicket_ == ticket)
         return true;
 
@@ -827,7 +831,7 @@ bool PdPlayer::requestFromAudioThread(LatticeEvent::Type type, const char* what)
 
 void PdPlayer::executeHandshakeRequest(const PdMessageBuffer::Chunk& chunk)
 {
-    QMutexLocker lock(&mutex_);
+    SanitizedMutexLocker lock(&mutex_);
     const std::uint32_t ticket = std::uint32_t(chunk.value);
     if (ticket != awaitedTicket_) {
         qCDebug(lcAudio) << "Skipping a withdrawn patch request" << ticket;
@@ -849,7 +853,7 @@ void PdPlayer::openPatch()
     qCDebug(lcAudio) << "PdPlayer::openPatch()";
     if (pdInstance_)
         libpd_set_instance(pdInstance_);
-    QMutexLocker lock(&mutex_);
+    SanitizedMutexLocker lock(&mutex_);
     openPreparedPatch();
 }
 
@@ -857,7 +861,7 @@ void PdPlayer::closePatch()
 {
     if (pdInstance_)
         libpd_set_instance(pdInstance_);
-    QMutexLocker lock(&mutex_);
+    SanitizedMutexLocker lock(&mutex_);
     closeOpenPatch();
 }
 
