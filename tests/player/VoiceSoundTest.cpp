@@ -21,14 +21,6 @@ double rms(const std::vector<float>& x, std::size_t from, std::size_t count)
     return std::sqrt(energy / double(count));
 }
 
-float largestStep(const std::vector<float>& x)
-{
-    float step = 0.0f;
-    for (std::size_t i = 1; i < x.size(); ++i)
-        step = std::max(step, std::fabs(x[i] - x[i - 1]));
-    return step;
-}
-
 // Magnitudes of the Blackman-Harris windowed spectrum of x (its size a power
 // of two), bins 0..n/2: sidelobes below -92 dB, enough to see a component
 // 60 dB under the strongest partial.
@@ -71,6 +63,8 @@ double offHarmonic(double hertz, double note)
     return std::min(std::fabs(hertz - std::round(hertz / note) * note),
                     std::fabs(hertz - note / 2.0));
 }
+
+using ToneAnalysis::largestStep;
 
 } // namespace
 
