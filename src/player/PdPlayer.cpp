@@ -183,8 +183,12 @@ void PdPlayer::notify(PlayerNotice::Kind kind, int number, float value, const La
 void PdPlayer::deliverNotices()
 {
     PlayerNotice notice;
-    while (notices_.pop(notice))
+    for (int i = 0; i < noticesPerDelivery && notices_.pop(notice); ++i)
         emitNotice(notice);
+    for (int n = patchIncsPending_.exchange(0, std::memory_order_acquire); n > 0; --n)
+        emit patchIncRequested();
+    for (int n = patchDecsPending_.exchange(0, std::memory_order_acquire); n > 0; --n)
+        emit patchDecRequested();
     const quint64 dropped = droppedNotices();
     if (dropped != reportedDrops_) {
         qWarning() << "Player notices lost to a full ring:" << dropped - reportedDrops_;
@@ -218,12 +222,6 @@ void PdPlayer::emitNotice(const PlayerNotice& notice)
         break;
     case PlayerNotice::MacroValueChanged:
         emit macroValueChanged(notice.number, notice.value);
-        break;
-    case PlayerNotice::PatchDecRequested:
-        emit patchDecRequested();
-        break;
-    case PlayerNotice::PatchIncRequested:
-        emit patchIncRequested();
         break;
     case PlayerNotice::TransposeNotAStep:
         qWarning() << "Transpose refused: value" << notice.value << "is not a step";
@@ -304,7 +302,8 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk)
         setMonophonic(value > 0.5f);
         break;
     case LatticeEvent::PatchStep:
-        notify(value > 0.0f ? PlayerNotice::PatchIncRequested : PlayerNotice::PatchDecRequested);
+        (value > 0.0f ? patchIncsPending_ : patchDecsPending_)
+            .fetch_add(1, std::memory_order_release);
         break;
     case LatticeEvent::BaseFrequencySet:
         setBaseFrequency(value);

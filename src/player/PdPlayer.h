@@ -87,8 +87,10 @@ public:
     // stepping, so that a patch change does not click.
     static constexpr int outputFadeMs = 10;
     // Notices that can wait between two deliveries; more are dropped and
-    // counted.
-    static constexpr std::size_t noticeCapacity = 4096;
+    // counted. A delivery hands on at most this many, so that a flood from
+    // the controller cannot keep the window's event loop from running.
+    static constexpr std::size_t noticeCapacity = 16384;
+    static constexpr int noticesPerDelivery = 2048;
     // How often the player's thread delivers notices.
     static constexpr int noticeIntervalMs = 5;
 
@@ -291,5 +293,9 @@ private:
     std::thread::id ownerThread_ = std::this_thread::get_id();
     std::atomic<quint64> droppedNotices_{0};
     quint64 reportedDrops_ = 0;
+    // Patch steps the window has still to make. Counted, not queued, so that
+    // none is lost when the notice ring overflows in a flood of notes.
+    std::atomic<int> patchIncsPending_{0};
+    std::atomic<int> patchDecsPending_{0};
     QTimer noticeTimer_;
 };

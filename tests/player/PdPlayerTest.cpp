@@ -88,6 +88,7 @@ private slots:
     void framesAreAlignedToPdBlocks();
     void producersAndTheAudioThreadRunTogether();
     void macroAnswersCountOnlyAfterAQuery();
+    void aFloodOfNoticesLosesNoPatchStep();
 
 private:
     // Runs items separated by ';': "kind:value" (queued as serial with a
@@ -608,6 +609,32 @@ void PdPlayerTest::macroAnswersCountOnlyAfterAQuery()
     answer("late");
     QCOMPARE(names.size(), 1);
     QCOMPARE(names.first().first().toStringList(), QStringList({"cutoff", "resonance"}));
+}
+
+// More notices than the ring holds (a controller flooding the player while
+// the window lags): the extra ones are dropped and counted, a delivery hands
+// on a bounded number so that the window's loop keeps running, and a patch
+// step is never among the lost.
+void PdPlayerTest::aFloodOfNoticesLosesNoPatchStep()
+{
+    QSignalSpy volumes(player.get(), &PdPlayer::voiceVolumeChanged);
+    QSignalSpy steps(player.get(), &PdPlayer::patchIncRequested);
+    std::thread audio([this] {
+        for (int i = 0; i < int(PdPlayer::noticeCapacity) + 100; ++i)
+            player->setVoiceVolume(float(i));
+        PdMessageBuffer::Chunk step{};
+        step.type = LatticeEvent::PatchStep;
+        step.value = 1.0f;
+        player->executeChunk(&step);
+    });
+    audio.join();
+    player->deliverNotices();
+    QCOMPARE(volumes.size(), PdPlayer::noticesPerDelivery);
+    QCOMPARE(steps.size(), 1);
+    while (volumes.size() < int(PdPlayer::noticeCapacity) - 1)
+        player->deliverNotices();
+    QCOMPARE(player->droppedNotices(), quint64(101));
+    QCOMPARE(steps.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(PdPlayerTest)
