@@ -25,6 +25,7 @@ modest_amount() {
     audio) echo 15 ;;   # seconds of callbacks
     startup) echo 5 ;;  # starts
     e2e) echo 5 ;;      # starts (and as many patch changes, plus one)
+    soak) echo 2 ;;     # minutes of wand datagrams
     *) echo "" ;;       # the script's own default
     esac
 }
