@@ -537,6 +537,10 @@ void PdPlayerTest::producersAndTheAudioThreadRunTogether()
     std::atomic<int> seenGui{0}, seenSerial{0}, bases{0}, volumes{0};
     std::atomic<bool> ordered{true};
     int lastBase = 0, lastVolume = 0;
+    // Both values start at 0, where the producers' counts start.
+    player->setBaseFrequency(0.0f);
+    player->setVoiceVolume(0.0f);
+    player->deliverNotices();
     connect(player.get(), &PdPlayer::baseFrequencyChanged, this, [&](float base) {
         ordered = ordered && int(base) == lastBase + 1;
         lastBase = int(base);
