@@ -7,7 +7,8 @@
 # New inputs go to BUILD_DIR/corpus/<harness>, crashes to
 # BUILD_DIR/artifacts/<harness>/; the seed corpus in fuzz/corpus is only
 # read. FUZZ_TARGETS picks harnesses by corpus name ("lattice options");
-# FUZZ_SECONDS=0 skips the fuzzing and only measures coverage.
+# FUZZ_SECONDS=0 skips the fuzzing and only measures coverage; FUZZ_RUNS
+# (default unlimited) ends a harness after that many executions.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,7 +38,10 @@ cmake --build "$build" -j "$(nproc)"
 # some twenty times dearer. Fuzzing therefore runs without leak checks, and
 # a second pass replays the whole corpus it grew with them. Without leak
 # checks the parser's leak stays in the process (some 150 bytes a run on
-# the JSON harnesses), hence the higher memory limit for long runs.
+# the JSON harnesses, more on deeply nested inputs), so a long run needs
+# FUZZ_RSS_MB well above the default. The parser recurses once per nesting
+# level, hence the deep malloc stacks of the replay: the suppressed frame
+# must be on them.
 export LSAN_OPTIONS=suppressions=$here/tests/lsan.supp:print_suppressions=0
 
 # The file harness writes and reads a file per run: in memory, some twenty
@@ -50,10 +54,10 @@ run_one() {
   local harness=$build/bin/${fuzzer[$name]}
   mkdir -p "$out" "$artifacts"
   ASAN_OPTIONS=detect_leaks=0 TMPDIR=$scratch "$harness" "$out" "$here/fuzz/corpus/$name" \
-    -dict="$here/fuzz/json.dict" -max_total_time="$seconds" -timeout=10 \
-    -max_len="${maxLength[$name]:-8192}" -rss_limit_mb=4096 -artifact_prefix="$artifacts" \
+    -dict="$here/fuzz/json.dict" -max_total_time="$seconds" -runs="${FUZZ_RUNS:--1}" -timeout=10 \
+    -max_len="${maxLength[$name]:-8192}" -rss_limit_mb="${FUZZ_RSS_MB:-4096}" -artifact_prefix="$artifacts" \
     -print_final_stats=1 >"$build/$name.log" 2>&1 || return 1
-  ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 "$harness" -runs=0 \
+  ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=255 "$harness" -runs=0 \
     -artifact_prefix="$artifacts" "$out" "$here/fuzz/corpus/$name" >"$build/$name-leaks.log" 2>&1
 }
 

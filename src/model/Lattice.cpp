@@ -292,6 +292,8 @@ void Lattice::dropDanglingLinks(LatticeBall* ball)
 
 void Lattice::onNoteToggled(const LatticeRatio& ratio, bool on)
 {
+    if (on == playing_.contains(ratio))
+        return;
     if (on)
         playing_.insert(ratio);
     else

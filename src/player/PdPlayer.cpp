@@ -9,11 +9,16 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFileInfo>
+#include <QHash>
 #include <QLoggingCategory>
 #include <QThread>
+#include <QVector>
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <thread>
 #include <z_libpd.h>
 
@@ -40,7 +45,7 @@ PdPlayer::PdPlayer(QObject* parent) : QObject(parent)
     macroDefaults_.reserve(8);
     hookedPlayer = this;
     noticeTimer_.setInterval(noticeIntervalMs);
-    connect(&noticeTimer_, &QTimer::timeout, this, &PdPlayer::deliverNotices);
+    connect(&noticeTimer_, &QTimer::timeout, this, [this] { deliverNotices(); });
 }
 
 PdPlayer::~PdPlayer()
@@ -158,7 +163,7 @@ void PdPlayer::processCommandBuffers()
     // Rendering on the player's own thread (the render tool, tests), nobody
     // else would deliver before the caller looks.
     if (std::this_thread::get_id() == ownerThread_)
-        deliverNotices();
+        deliverNotices(NoteToggles::Each);
 }
 
 // ---------------------------------------------------------------------------
@@ -180,11 +185,37 @@ void PdPlayer::notify(PlayerNotice::Kind kind, int number, float value, const La
     notify(notice);
 }
 
-void PdPlayer::deliverNotices()
+// A run of note toggles in one delivery reaches the window as each note's
+// last state, once: a wand or a keyboard hammering six notes a thousand
+// times a second then costs the window a few changes per delivery instead
+// of a card built and torn down per toggle. Other notices keep their place
+// between the runs. Rendering on this thread hands on every notice.
+void PdPlayer::deliverNotices(NoteToggles toggleDelivery)
 {
+    QVector<QPair<LatticeRatio, bool>> toggles;
+    QHash<LatticeRatio, int> toggleIndex;
+    const auto emitToggles = [&] {
+        for (const auto& toggle : qAsConst(toggles))
+            emit noteToggled(toggle.first, toggle.second);
+        toggles.clear();
+        toggleIndex.clear();
+    };
     PlayerNotice notice;
-    for (int i = 0; i < noticesPerDelivery && notices_.pop(notice); ++i)
-        emitNotice(notice);
+    for (int i = 0; i < noticesPerDelivery && notices_.pop(notice); ++i) {
+        if (notice.kind != PlayerNotice::NoteToggled || toggleDelivery == NoteToggles::Each) {
+            emitToggles();
+            emitNotice(notice);
+            continue;
+        }
+        const auto at = toggleIndex.constFind(notice.ratio);
+        if (at != toggleIndex.constEnd()) {
+            toggles[*at].second = notice.number != 0;
+        } else {
+            toggleIndex.insert(notice.ratio, toggles.size());
+            toggles.append({notice.ratio, notice.number != 0});
+        }
+    }
+    emitToggles();
     for (int n = patchIncsPending_.exchange(0, std::memory_order_acquire); n > 0; --n)
         emit patchIncRequested();
     for (int n = patchDecsPending_.exchange(0, std::memory_order_acquire); n > 0; --n)
@@ -729,6 +760,19 @@ void PdPlayer::unloadPatch()
     closeThroughHandshake();
 }
 
+// A voice of 128 clones takes some megabytes in small pieces, and the C
+// library keeps what a closed patch freed for the process. On an
+// installation that steps through the voices for days, resident memory
+// would settle at the largest voice ever loaded, so it is handed back to the
+// system. The audio thread allocates nothing at this point, so the library's
+// lock is free for the taking.
+static void returnFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 bool PdPlayer::closeThroughHandshake()
 {
     if (!isStreamRunning()) {
@@ -736,6 +780,7 @@ bool PdPlayer::closeThroughHandshake()
         // to race with, so the patch is closed right here.
         qDebug() << "No audio stream running: closing the patch directly";
         closePatch();
+        returnFreedMemory();
         return true;
     }
     audioOutput_->mute();
@@ -747,6 +792,8 @@ bool PdPlayer::closeThroughHandshake()
         qDebug() << "GUI waiting for audio thread to unload patch";
         completed = requestFromAudioThread(LatticeEvent::ClosePatch, "unload");
     }
+    if (completed)
+        returnFreedMemory();
     qDebug() << "GUI sleep after unload patch";
     QThread::msleep(settlePauseMs);
     audioOutput_->unmute();

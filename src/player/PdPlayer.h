@@ -91,8 +91,9 @@ public:
     // the controller cannot keep the window's event loop from running.
     static constexpr std::size_t noticeCapacity = 16384;
     static constexpr int noticesPerDelivery = 2048;
-    // How often the player's thread delivers notices.
-    static constexpr int noticeIntervalMs = 5;
+    // How often the player's thread delivers notices: about once a frame
+    // of the screen.
+    static constexpr int noticeIntervalMs = 16;
 
     explicit PdPlayer(QObject* parent = nullptr);
     ~PdPlayer() override;
@@ -130,7 +131,14 @@ public:
     // Turns the notices that the audio thread left into signals and warning
     // records. The player's own thread only; a timer calls it, and
     // processCommandBuffers() does when it runs on that thread.
-    void deliverNotices();
+    // Toggles of one note that wait together are handed on as its last
+    // state only, unless `Each` asks for every one.
+    enum class NoteToggles
+    {
+        LastStateOnly,
+        Each
+    };
+    void deliverNotices(NoteToggles toggleDelivery = NoteToggles::LastStateOnly);
     // Notices lost to a full ring since the start. Any thread.
     quint64 droppedNotices() const { return droppedNotices_.load(std::memory_order_relaxed); }
 
