@@ -8,7 +8,8 @@
 # BUILD_DIR/artifacts/<harness>/; the seed corpus in fuzz/corpus is only
 # read. FUZZ_TARGETS picks harnesses by corpus name ("lattice options");
 # FUZZ_SECONDS=0 skips the fuzzing and only measures coverage; FUZZ_RUNS
-# (default unlimited) ends a harness after that many executions.
+# (default unlimited) ends a harness after that many executions; FUZZ_TIMEOUT
+# (default 10) is the seconds one input may take, more on a busy machine.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -54,7 +55,7 @@ run_one() {
   local harness=$build/bin/${fuzzer[$name]}
   mkdir -p "$out" "$artifacts"
   ASAN_OPTIONS=detect_leaks=0 TMPDIR=$scratch "$harness" "$out" "$here/fuzz/corpus/$name" \
-    -dict="$here/fuzz/json.dict" -max_total_time="$seconds" -runs="${FUZZ_RUNS:--1}" -timeout=10 \
+    -dict="$here/fuzz/json.dict" -max_total_time="$seconds" -runs="${FUZZ_RUNS:--1}" -timeout="${FUZZ_TIMEOUT:-10}" \
     -max_len="${maxLength[$name]:-8192}" -rss_limit_mb="${FUZZ_RSS_MB:-4096}" -artifact_prefix="$artifacts" \
     -print_final_stats=1 >"$build/$name.log" 2>&1 || return 1
   ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=255 "$harness" -runs=0 \

@@ -26,6 +26,7 @@ modest_amount() {
     startup) echo 5 ;;  # starts
     e2e) echo 5 ;;      # starts (and as many patch changes, plus one)
     soak) echo 2 ;;     # minutes of wand datagrams
+    midi) echo 10 ;;    # seconds of the key flood
     *) echo "" ;;       # the script's own default
     esac
 }

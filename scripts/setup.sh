@@ -14,9 +14,9 @@ if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
 packages=(
   build-essential cmake pkg-config dpkg-dev
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev fonts-dejavu-core
-  libboost-dev portaudio19-dev
+  libboost-dev portaudio19-dev librtmidi-dev
   # test and demonstration harness
-  xvfb xdotool x11-utils openbox imagemagick jackd2 sox puredata-core
+  xvfb xdotool x11-utils openbox imagemagick jackd2 libjack-jackd2-dev sox puredata-core
 )
 
 missing=()

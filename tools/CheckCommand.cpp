@@ -255,8 +255,9 @@ QString kindName(int kind)
                                         "BaseFrequencySet", "PrimeToggle",    "Macro1",
                                         "Macro2",           "Macro3",         "Macro4",
                                         "Macro5",           "Macro6",         "Macro7",
-                                        "Macro8",           "OpenPatch",      "ClosePatch"};
-    if (kind < 0 || kind > LatticeEvent::ClosePatch)
+                                        "Macro8",           "OpenPatch",      "ClosePatch",
+                                        "NoteOn",           "NoteOff",        "PatchSelect"};
+    if (kind < 0 || kind > LatticeEvent::PatchSelect)
         return QString();
     return QString::fromLatin1(names[kind]);
 }

@@ -171,6 +171,8 @@ void MainWindow::connectPlayer()
             Qt::QueuedConnection);
     connect(source, &PdPlayer::patchIncRequested, this, &MainWindow::onPatchIncRequested,
             Qt::QueuedConnection);
+    connect(source, &PdPlayer::patchSelectRequested, this, &MainWindow::onPatchSelectRequested,
+            Qt::QueuedConnection);
 }
 
 void MainWindow::createDialogs()
@@ -394,6 +396,22 @@ void MainWindow::onPatchDecRequested()
 void MainWindow::onPatchIncRequested()
 {
     stepPatch(+1);
+}
+
+// Counted among the patches of the menu; the one that sounds already, or a
+// position past the last, changes nothing.
+void MainWindow::onPatchSelectRequested(int position)
+{
+    for (int index = 0; index < ui->patchMenu->count(); ++index) {
+        const QString file = ui->patchMenu->itemData(index).toString();
+        if (file.isEmpty() || position-- > 0)
+            continue;
+        if (index != ui->patchMenu->currentIndex()) {
+            ui->patchMenu->setCurrentIndex(index);
+            loadPatch(file);
+        }
+        return;
+    }
 }
 
 // ---------------------------------------------------------------------------

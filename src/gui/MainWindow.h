@@ -88,6 +88,7 @@ public slots:
     void onMacroValueChanged(int macro, float value);
     void onPatchDecRequested();
     void onPatchIncRequested();
+    void onPatchSelectRequested(int position);
     void onTransposeChanged();
 
 protected:

@@ -3,6 +3,7 @@
 #include "LatticeEvent.h"
 #include "TuningLatticeApplication.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
@@ -14,11 +15,12 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
 constexpr int dialogWidth = 450;
-constexpr int dialogHeight = 260;
+constexpr int dialogHeight = 340;
 constexpr int fieldWidth = 80;       // both frequency spin boxes
 constexpr int deviceMenuWidth = 250; // device names can be long
 // A4 within about a major third of 440 Hz.
@@ -54,6 +56,7 @@ OptionsDialog::OptionsDialog(AudioOutput& output, QWidget* parent)
     : QDialog(parent), audioOutput(output), tabWidget(new QTabWidget(this))
 {
     tabWidget->addTab(createOptionsTab(), tr("Options"));
+    tabWidget->addTab(createMidiTab(), tr("MIDI"));
     tabWidget->addTab(createAboutTab(), tr("About"));
 
     auto* buttonBox = new QDialogButtonBox(QDialogButtonBox::Close, Qt::Horizontal, this);
@@ -118,6 +121,125 @@ QWidget* OptionsDialog::createOptionsTab()
     connect(calibrationEdit, qOverload<int>(&QSpinBox::valueChanged), this,
             &OptionsDialog::onCalibrationFreqEditValueChanged);
     return page;
+}
+
+// A port menu: "None" (only the program's own port, for others to connect
+// to) and the ports there are, with the saved one kept even while absent.
+static void fillPortMenu(QComboBox* menu, const QStringList& ports, const QString& saved)
+{
+    menu->clear();
+    menu->addItem(QObject::tr("None"), QString());
+    for (const QString& port : ports)
+        menu->addItem(port, port);
+    if (!saved.isEmpty() && !ports.contains(saved))
+        menu->addItem(saved, saved);
+    menu->setCurrentIndex(std::max(0, menu->findData(saved)));
+}
+
+QWidget* OptionsDialog::createMidiTab()
+{
+    auto* page = new QWidget;
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(12, 12, 12, 12);
+    const Settings& settings = application().settings();
+    const auto addRow = [&](const QString& label, QWidget* field) {
+        const int row = grid->rowCount();
+        grid->addWidget(new QLabel(label, page), row, 0);
+        grid->addWidget(field, row, 1);
+    };
+
+    midiApiMenu = new QComboBox(page);
+    midiApiMenu->setObjectName(QStringLiteral("midiApiMenu"));
+    midiApiMenu->addItem(tr("ALSA sequencer"), QStringLiteral("alsa"));
+    midiApiMenu->addItem(tr("JACK"), QStringLiteral("jack"));
+    midiApiMenu->setCurrentIndex(std::max(0, midiApiMenu->findData(settings.midiApi)));
+    addRow(tr("MIDI system"), midiApiMenu);
+
+    midiInMenu = new QComboBox(page);
+    midiInMenu->setObjectName(QStringLiteral("midiInMenu"));
+    midiInMenu->setMaximumWidth(deviceMenuWidth);
+    midiInMenu->setToolTip(tr("Keys play the lattice from this port; with None, connect "
+                              "to the port \"Tuning Lattice\" yourself."));
+    addRow(tr("Input"), midiInMenu);
+
+    midiOutMenu = new QComboBox(page);
+    midiOutMenu->setObjectName(QStringLiteral("midiOutMenu"));
+    midiOutMenu->setMaximumWidth(deviceMenuWidth);
+    midiOutMenu->setToolTip(tr("Notes go to this port; with None, connect to the port "
+                               "\"Tuning Lattice out\" yourself."));
+    addRow(tr("Output"), midiOutMenu);
+    fillPorts();
+
+    midiOutModeMenu = new QComboBox(page);
+    midiOutModeMenu->setObjectName(QStringLiteral("midiOutModeMenu"));
+    midiOutModeMenu->addItem(tr("Off"), QStringLiteral("off"));
+    midiOutModeMenu->addItem(tr("MPE (a channel per note)"), QStringLiteral("mpe"));
+    midiOutModeMenu->addItem(tr("MTS (retuned keys)"), QStringLiteral("mts"));
+    midiOutModeMenu->addItem(tr("Plain (nearest key)"), QStringLiteral("plain"));
+    midiOutModeMenu->setCurrentIndex(std::max(0, midiOutModeMenu->findData(settings.midiOutMode)));
+    addRow(tr("Output tuning"), midiOutModeMenu);
+
+    bendRangeEdit = new QSpinBox(page);
+    bendRangeEdit->setObjectName(QStringLiteral("bendRangeEdit"));
+    bendRangeEdit->setRange(1, 96);
+    bendRangeEdit->setSuffix(tr(" semitones"));
+    bendRangeEdit->setValue(settings.mpeBendRange);
+    addRow(tr("MPE bend range"), bendRangeEdit);
+
+    synthA4Edit = new QDoubleSpinBox(page);
+    synthA4Edit->setObjectName(QStringLiteral("synthA4Edit"));
+    synthA4Edit->setRange(100.0, 1000.0);
+    synthA4Edit->setDecimals(2);
+    synthA4Edit->setSuffix(QStringLiteral(" Hz"));
+    synthA4Edit->setValue(double(settings.synthA4));
+    synthA4Edit->setToolTip(tr("What the synthesizer tunes its A4 (key 69) to"));
+    addRow(tr("Synth A4"), synthA4Edit);
+
+    internalSoundBox = new QCheckBox(tr("Play our own voices too"), page);
+    internalSoundBox->setObjectName(QStringLiteral("internalSoundBox"));
+    internalSoundBox->setChecked(settings.internalSound);
+    addRow(tr("Internal sound"), internalSoundBox);
+
+    velocityBox = new QCheckBox(tr("Key velocity sets the note's volume"), page);
+    velocityBox->setObjectName(QStringLiteral("velocityBox"));
+    velocityBox->setChecked(settings.velocitySensitive);
+    addRow(tr("Velocity"), velocityBox);
+    grid->setRowStretch(grid->rowCount(), 1);
+
+    connect(midiApiMenu, qOverload<int>(&QComboBox::activated), this, [this] {
+        application().settings().midiApi = midiApiMenu->currentData().toString();
+        fillPorts();
+        applyMidi();
+    });
+    for (QComboBox* menu : {midiInMenu, midiOutMenu, midiOutModeMenu})
+        connect(menu, qOverload<int>(&QComboBox::activated), this, &OptionsDialog::applyMidi);
+    connect(bendRangeEdit, &QSpinBox::editingFinished, this, &OptionsDialog::applyMidi);
+    connect(synthA4Edit, &QDoubleSpinBox::editingFinished, this, &OptionsDialog::applyMidi);
+    connect(internalSoundBox, &QCheckBox::toggled, this, &OptionsDialog::applyMidi);
+    connect(velocityBox, &QCheckBox::toggled, this, &OptionsDialog::applyMidi);
+    return page;
+}
+
+void OptionsDialog::fillPorts()
+{
+    const Settings& settings = application().settings();
+    fillPortMenu(midiInMenu, MidiInput::sourcePorts(settings.midiApi), settings.midiInPort);
+    fillPortMenu(midiOutMenu, MidiOutput::destinationPorts(settings.midiApi),
+                 settings.midiOutPort);
+}
+
+void OptionsDialog::applyMidi()
+{
+    Settings& settings = application().settings();
+    settings.midiApi = midiApiMenu->currentData().toString();
+    settings.midiInPort = midiInMenu->currentData().toString();
+    settings.midiOutPort = midiOutMenu->currentData().toString();
+    settings.midiOutMode = midiOutModeMenu->currentData().toString();
+    settings.mpeBendRange = bendRangeEdit->value();
+    settings.synthA4 = float(synthA4Edit->value());
+    settings.internalSound = internalSoundBox->isChecked();
+    settings.velocitySensitive = velocityBox->isChecked();
+    application().startMidi();
 }
 
 QWidget* OptionsDialog::createAboutTab()

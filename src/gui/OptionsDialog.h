@@ -3,13 +3,17 @@
 #include <QDialog>
 
 class AudioOutput;
+class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
+class QSpinBox;
 class QTabWidget;
 class QWidget;
 
 // The options the player may change while playing: the audio device, the
 // calibration pitch of A4 for note names and the frequency of the lattice's
-// 1/1, plus an About page. Every change takes effect at once; Close only
+// 1/1; the MIDI ports and how notes go out to other synthesizers; and an
+// About page. Every change takes effect at once; Close only
 // hides the dialog. The main window builds a new one at every click of its
 // cog button; each stays alive, hidden, until the window goes.
 //
@@ -36,11 +40,25 @@ public slots:
     // Stores the A4 pitch in the settings; note cards made from now on use it.
     void onCalibrationFreqEditValueChanged(int value);
 
+    // Stores the MIDI tab's choices in the settings and reopens MIDI with
+    // them.
+    void applyMidi();
+
 private:
     QWidget* createOptionsTab();
+    QWidget* createMidiTab();
+    void fillPorts();
     QWidget* createAboutTab();
 
     AudioOutput& audioOutput;
     QTabWidget* tabWidget;
     QComboBox* audioDeviceMenu = nullptr;
+    QComboBox* midiApiMenu = nullptr;
+    QComboBox* midiInMenu = nullptr;
+    QComboBox* midiOutMenu = nullptr;
+    QComboBox* midiOutModeMenu = nullptr;
+    QSpinBox* bendRangeEdit = nullptr;
+    QDoubleSpinBox* synthA4Edit = nullptr;
+    QCheckBox* internalSoundBox = nullptr;
+    QCheckBox* velocityBox = nullptr;
 };

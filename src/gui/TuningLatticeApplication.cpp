@@ -245,6 +245,10 @@ bool TuningLatticeApplication::init()
 
     applySavedSettings();
     startUdpListener();
+    if (!midiMap_.init())
+        qCritical() << "The MIDI key map could not be read; keys play nothing.";
+    startMidi();
+    StartupTrace::mark("midi");
 
     // A signal taken by a nested loop (a message box above) quit only that
     // loop; the main loop is told as soon as it runs.
@@ -345,6 +349,20 @@ void TuningLatticeApplication::startUdpListener()
     udpListener_.start(QThread::InheritPriority);
 }
 
+void TuningLatticeApplication::startMidi()
+{
+    player_.setInternalSound(settings_.internalSound);
+    midiInput_.setVelocitySensitive(settings_.velocitySensitive);
+    midiInput_.open(settings_.midiApi, settings_.midiInPort);
+    MidiOutput::Config output;
+    output.api = settings_.midiApi;
+    output.port = settings_.midiOutPort;
+    output.mode = settings_.midiOutMode;
+    output.bendRange = settings_.mpeBendRange;
+    output.synthA4 = double(settings_.synthA4);
+    midiOutput_.start(output);
+}
+
 void TuningLatticeApplication::onUdpFatalError(QString error)
 {
     showCriticalMessage(tr("Failed to connect to the lattice, only screen-based interaction will "
@@ -363,6 +381,8 @@ void TuningLatticeApplication::shutdown()
 {
     storeWindowState();
     udpListener_.term();
+    midiInput_.close();
+    midiOutput_.stop();
     lattice_.saveIfAutoSave();
     player_.term();
     audioOutput_.term();

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "Lattice.h"
+#include "MidiInput.h"
+#include "MidiMap.h"
+#include "MidiOutput.h"
 #include "PaAudioOutput.h"
 #include "PdPlayer.h"
 #include "Settings.h"
@@ -62,6 +65,11 @@ public:
     PdPlayer& player() { return player_; }
     PaAudioOutput& audioOutput() { return audioOutput_; }
     Settings& settings() { return settings_; }
+    MidiInput& midiInput() { return midiInput_; }
+    MidiOutput& midiOutput() { return midiOutput_; }
+    // Opens the keyboard input and the output to other synthesizers as the
+    // options say, closing what was open; again whenever they change.
+    void startMidi();
     // Null until init() has created the window.
     MainWindow* mainWindow() const { return mainWindow_; }
 
@@ -146,6 +154,9 @@ private:
     PdPlayer player_;
     PaAudioOutput audioOutput_;
     Settings settings_;
+    MidiMap midiMap_;
+    MidiInput midiInput_{&player_, &midiMap_};
+    MidiOutput midiOutput_{&player_};
     QSet<QString> diagnosticFilters_;
     QFile logFile_;
     QMutex logMutex_;

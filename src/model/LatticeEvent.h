@@ -11,8 +11,8 @@
 class LatticeEvent
 {
 public:
-    // The event kinds, numbered as every producer (screen, RFID map) knows
-    // them. Codes outside 0..20 are ignored by the player.
+    // The event kinds, numbered as every producer (screen, RFID map, MIDI
+    // map) knows them. Codes outside 0..23 are ignored by the player.
     enum Type : int
     {
         NoteToggle = 0,
@@ -36,6 +36,12 @@ public:
         Macro8 = 18,
         OpenPatch = 19,
         ClosePatch = 20,
+        // A held note: NoteOn sounds the path (again, if it sounds already)
+        // with the value as its gain, NoteOff stops it however it started.
+        NoteOn = 21,
+        NoteOff = 22,
+        // The patch at position value (from 0) of the patch menu.
+        PatchSelect = 23,
     };
 
     LatticeEvent() = default;

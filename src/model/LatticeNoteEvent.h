@@ -5,9 +5,10 @@
 
 #include <QString>
 
-// The event that toggles the note at one lattice path. Its kind is always
-// NoteToggle and its value 1.0; the player multiplies the path's ratio by
-// the current transposition when it executes the event.
+// The event that plays the note at one lattice path: NoteToggle (the
+// default), or NoteOn and NoteOff for a held key, whose value is the
+// velocity's gain (1.0 full). The player multiplies the path's ratio by the
+// current transposition when it executes the event.
 //
 // A plain value, built on any producer thread. Header-only, like
 // LatticeEvent.
@@ -22,6 +23,11 @@ public:
     // path, which the player ignores.
     explicit LatticeNoteEvent(const QString& pathText)
         : LatticeEvent(NoteToggle, 1.0f), path_(pathText)
+    {
+    }
+    // `kind` is NoteToggle, NoteOn or NoteOff.
+    LatticeNoteEvent(int kind, const LatticePath& path, float value = 1.0f)
+        : LatticeEvent(kind, value), path_(path)
     {
     }
     LatticeNoteEvent(const LatticeNoteEvent& other) = default;

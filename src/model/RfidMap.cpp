@@ -83,7 +83,8 @@ void RfidMap::readEntry(const QString& key, const QJsonObject& entry)
     const QJsonValue payload = entry.value(QLatin1String("value"));
     const QString text = payload.toString();
 
-    // A path always makes a note toggle, whatever "event" says.
+    // A path always makes a note event: a held note's start or stop when
+    // "event" says NoteOn or NoteOff, otherwise a toggle.
     if (payload.isString() && text.startsWith('/')) {
         const LatticePath path(text);
         if (!path.isValid()) {
@@ -93,7 +94,12 @@ void RfidMap::readEntry(const QString& key, const QJsonObject& entry)
                            .arg(key, text);
             return;
         }
-        auto event = std::make_shared<const LatticeNoteEvent>(path);
+        const int noteKind = toKind(kind);
+        auto event = std::make_shared<const LatticeNoteEvent>(
+            noteKind == LatticeEvent::NoteOn || noteKind == LatticeEvent::NoteOff
+                ? noteKind
+                : int(LatticeEvent::NoteToggle),
+            path);
         logMapped(key, event->type(), path.toString());
         events.insert(key, std::move(event));
         return;

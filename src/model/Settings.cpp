@@ -1,6 +1,10 @@
 #include "Settings.h"
 
+#include "QuotedText.h"
+
 #include <QCoreApplication>
+#include <QDebug>
+#include <QFileInfo>
 #include <QJsonValue>
 #include <QStringList>
 #include <algorithm>
@@ -65,7 +69,57 @@ QString pairText(int first, int second)
     return QStringLiteral("%1,%2").arg(first).arg(second);
 }
 
+// A string out of `allowed`; anything else keeps the member and says so.
+void readChoice(const QJsonObject& json, const QString& key, const QStringList& allowed,
+                QString& member)
+{
+    const QJsonValue value = json.value(key);
+    if (value.isUndefined())
+        return;
+    if (value.isString() && allowed.contains(value.toString())) {
+        member = value.toString();
+        return;
+    }
+    if (SerializableNode::mayWarnWhileReading())
+        qWarning().noquote() << QStringLiteral("Option %1 cannot be %2; using %3.")
+                                    .arg(key, quotedText(value.toVariant().toString()),
+                                         quotedText(member));
+}
+
+void readString(const QJsonObject& json, const QString& key, QString& member)
+{
+    const QJsonValue value = json.value(key);
+    if (value.isString())
+        member = value.toString();
+}
+
+// A number within [lowest, highest]; anything else keeps the member and says
+// so.
+template <typename Number>
+void readBounded(const QJsonObject& json, const QString& key, double lowest, double highest,
+                 Number& member)
+{
+    const QJsonValue value = json.value(key);
+    if (value.isUndefined())
+        return;
+    const double number = value.toDouble(std::nan(""));
+    if (value.isDouble() && number >= lowest && number <= highest) {
+        member = Number(number);
+        return;
+    }
+    if (SerializableNode::mayWarnWhileReading())
+        qWarning().noquote() << QStringLiteral("Option %1 cannot be %2; using %3.")
+                                    .arg(key, quotedText(value.toVariant().toString()),
+                                         QString::number(double(member)));
+}
+
 } // namespace
+
+QString Settings::defaultMidiApi()
+{
+    return QFileInfo::exists(QStringLiteral("/dev/snd/seq")) ? QStringLiteral("alsa")
+                                                             : QStringLiteral("jack");
+}
 
 Settings::Settings(QObject* parent)
     : SerializableRoot(parent),
@@ -97,6 +151,18 @@ void Settings::read(const QJsonObject& json)
     if (readPair(json, QStringLiteral("windowPos"), first, second))
         windowPos = QPoint(first, second);
     readBool(json, QStringLiteral("windowMaximized"), windowMaximized);
+    readChoice(json, QStringLiteral("midiApi"), {QStringLiteral("alsa"), QStringLiteral("jack")},
+               midiApi);
+    readString(json, QStringLiteral("midiInPort"), midiInPort);
+    readString(json, QStringLiteral("midiOutPort"), midiOutPort);
+    readChoice(json, QStringLiteral("midiOutMode"),
+               {QStringLiteral("off"), QStringLiteral("mpe"), QStringLiteral("mts"),
+                QStringLiteral("plain")},
+               midiOutMode);
+    readBounded(json, QStringLiteral("mpeBendRange"), 1, 96, mpeBendRange);
+    readBounded(json, QStringLiteral("synthA4"), 100, 1000, synthA4);
+    readBool(json, QStringLiteral("internalSound"), internalSound);
+    readBool(json, QStringLiteral("velocitySensitive"), velocitySensitive);
 }
 
 void Settings::write(QJsonObject& json) const
@@ -113,6 +179,14 @@ void Settings::write(QJsonObject& json) const
     json.insert(QStringLiteral("windowSize"), pairText(windowSize.width(), windowSize.height()));
     json.insert(QStringLiteral("windowPos"), pairText(windowPos.x(), windowPos.y()));
     json.insert(QStringLiteral("windowMaximized"), windowMaximized);
+    json.insert(QStringLiteral("midiApi"), midiApi);
+    json.insert(QStringLiteral("midiInPort"), midiInPort);
+    json.insert(QStringLiteral("midiOutPort"), midiOutPort);
+    json.insert(QStringLiteral("midiOutMode"), midiOutMode);
+    json.insert(QStringLiteral("mpeBendRange"), mpeBendRange);
+    json.insert(QStringLiteral("synthA4"), static_cast<double>(synthA4));
+    json.insert(QStringLiteral("internalSound"), internalSound);
+    json.insert(QStringLiteral("velocitySensitive"), velocitySensitive);
 }
 
 void Settings::onAudioDeviceChanged(int value)

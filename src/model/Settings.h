@@ -45,6 +45,20 @@ public:
     QPoint windowPos{-1, -1}; // -1: none saved
     bool windowMaximized = false;
 
+    // MIDI. A value this program does not know falls back to its default
+    // with a warning.
+    QString midiApi = defaultMidiApi(); // "alsa" or "jack"
+    QString midiInPort;                 // a port to connect to; "": only our own
+    QString midiOutPort;
+    QString midiOutMode = QStringLiteral("off"); // "off", "mpe", "mts" or "plain"
+    int mpeBendRange = 48;                       // semitones, 1 to 96
+    float synthA4 = 440.0f;                      // Hz the synthesizer tunes key 69 to
+    bool internalSound = true;                   // false: only the MIDI output sounds
+    bool velocitySensitive = true;
+
+    // "alsa" where the ALSA sequencer exists, otherwise "jack".
+    static QString defaultMidiApi();
+
 public slots:
     // Each stores its value and nothing else: no signal, no save.
     void onAudioDeviceChanged(int value);

@@ -23,10 +23,10 @@ PdMessageBuffer::~PdMessageBuffer()
     release();
 }
 
-bool PdMessageBuffer::create()
+bool PdMessageBuffer::create(int bytes)
 {
     if (!ring_)
-        ring_ = rb_create(capacityBytes);
+        ring_ = rb_create(bytes);
     return ring_ != nullptr;
 }
 
@@ -68,7 +68,8 @@ void PdMessageBuffer::readChunks(ChunkList& list)
     if (bytes <= 0)
         return;
     // Writers only ever add whole chunks, so the backlog is a whole number
-    // of them; the bound only guards the static area.
+    // of them. A larger buffer gives up its backlog a static area's worth
+    // per read.
     if (bytes > capacityBytes)
         bytes = capacityBytes;
     rb_read_from_buffer(ring_, reinterpret_cast<char*>(readArea), bytes);

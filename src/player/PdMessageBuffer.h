@@ -29,10 +29,12 @@ public:
         // A note event's path; for every other event an empty path (first
         // byte 0).
         LatticePath::Bytes path;
-        // 1 marks the player's own open/close requests of the patch
-        // handshake, whose value is then the request's ticket; 0 for
-        // everything producers write.
-        std::uint8_t handshake;
+        // OpenPatch and ClosePatch: 1 marks the player's own requests of the
+        // patch handshake, whose value is then the request's ticket.
+        // NoteOn and NoteOff: 1 + the key (0..127) of a keyboard that holds
+        // the note, so that its release stops what it started whatever the
+        // transposition has become. 0 for everything else.
+        std::uint8_t tag;
         float value;
     };
     static_assert(sizeof(Chunk) == 16, "chunks travel as 16-byte records");
@@ -56,7 +58,10 @@ public:
     PdMessageBuffer& operator=(const PdMessageBuffer&) = delete;
     ~PdMessageBuffer();
 
-    bool create();
+    // `bytes`, a multiple of 256, is the ring's size: capacityBytes, or more
+    // for a buffer that must take a flood and hand it out over several
+    // blocks.
+    bool create(int bytes = capacityBytes);
     void release();
     bool isCreated() const { return ring_ != nullptr; }
 

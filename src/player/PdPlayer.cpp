@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QVector>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #ifdef __GLIBC__
@@ -66,6 +67,13 @@ bool PdPlayer::init()
         qCritical() << "failed to allocate serial command buffer";
         return false;
     }
+    // A keyboard can send thousands of messages in one block; the keyboard's
+    // buffer holds sixteen blocks' worth of chunks, executed 1023 a block,
+    // so that a flood arrives late but whole, its note offs included.
+    if (!midiCommandBuffer_.create(16 * PdMessageBuffer::capacityBytes)) {
+        qCritical() << "failed to allocate midi command buffer";
+        return false;
+    }
     qWarning() << "calling libpd init";
     libpd_set_printhook(&PdPlayer::pdPrintHook);
     libpd_set_listhook(&PdPlayer::pdListHook);
@@ -112,6 +120,10 @@ int PdPlayer::blockAlignedFrames(int requested)
 
 void PdPlayer::processBlock(float* interleavedStereoOut, int frames, bool muted)
 {
+    if (noteRecordsWanted_.load(std::memory_order_relaxed))
+        blockStartNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
     processCommandBuffers();
     if (frames <= 0)
         return;
@@ -153,13 +165,34 @@ void PdPlayer::queueEventSerial(const LatticeEvent* event)
     serialCommandBuffer_.writeEvent(event);
 }
 
+void PdPlayer::queueEventMidi(const LatticeEvent* event)
+{
+    midiCommandBuffer_.writeEvent(event);
+}
+
+void PdPlayer::queueChunkGui(const PdMessageBuffer::Chunk& chunk)
+{
+    guiCommandBuffer_.writeChunk(&chunk);
+}
+
+void PdPlayer::queueChunkMidi(const PdMessageBuffer::Chunk& chunk)
+{
+    midiCommandBuffer_.writeChunk(&chunk);
+}
+
 void PdPlayer::processCommandBuffers()
 {
     if (pdInstance_)
         libpd_set_instance(pdInstance_);
-    // All waiting controller events run before all waiting screen events.
+    // All waiting controller events run before all waiting keyboard
+    // events, and those before all waiting screen events.
     drain(serialCommandBuffer_);
+    drain(midiCommandBuffer_);
     drain(guiCommandBuffer_);
+    if (noteRecordsPushed_) {
+        noteRecordsPushed_ = false;
+        noteWakeup_.post();
+    }
     // Rendering on the player's own thread (the render tool, tests), nobody
     // else would deliver before the caller looks.
     if (std::this_thread::get_id() == ownerThread_)
@@ -271,6 +304,9 @@ void PdPlayer::emitNotice(const PlayerNotice& notice)
                              << quotedText(LatticePath::fromBytes(notice.path).toString())
                              << "does not fit";
         break;
+    case PlayerNotice::PatchSelected:
+        emit patchSelectRequested(notice.number);
+        break;
     case PlayerNotice::SecondPatchNotOpened:
         qWarning() << "OpenPatch ignored: a patch is open already";
         break;
@@ -301,7 +337,14 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk)
     const float value = chunk->value;
     switch (chunk->type) {
     case LatticeEvent::NoteToggle:
-        executeNoteToggle(*chunk);
+    case LatticeEvent::NoteOn:
+    case LatticeEvent::NoteOff:
+        executeNote(*chunk);
+        break;
+    case LatticeEvent::PatchSelect:
+        // Positions beyond any menu are the window's to refuse.
+        if (value >= 0.0f && value < 1.0e6f)
+            notify(PlayerNotice::PatchSelected, int(value));
         break;
     case LatticeEvent::AllNotesOff:
         allNotesOff();
@@ -359,7 +402,7 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk)
         break;
     case LatticeEvent::OpenPatch:
     case LatticeEvent::ClosePatch:
-        if (chunk->handshake)
+        if (chunk->tag)
             executeHandshakeRequest(*chunk);
         else if (chunk->type == LatticeEvent::OpenPatch)
             openPatch();
@@ -371,13 +414,23 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk)
     }
 }
 
-void PdPlayer::executeNoteToggle(const PdMessageBuffer::Chunk& chunk)
+void PdPlayer::executeNote(const PdMessageBuffer::Chunk& chunk)
 {
+    const int key = chunk.tag >= 1 && chunk.tag <= heldKeyCount ? chunk.tag - 1 : -1;
+    // A key's release stops what the key started, whatever the transposition
+    // and the prime flags have become since.
+    if (chunk.type == LatticeEvent::NoteOff && key >= 0) {
+        const std::optional<LatticeRatio> held = heldKeys_[std::size_t(key)];
+        heldKeys_[std::size_t(key)].reset();
+        if (held && isSounding(*held))
+            noteOff(*held);
+        return;
+    }
     const LatticePath path = LatticePath::fromBytes(chunk.path);
     if (!path.isValid())
         return;
     const int prime = std::abs(path.lastStep());
-    if (!isPrimeEnabled(prime))
+    if (chunk.type != LatticeEvent::NoteOff && !isPrimeEnabled(prime))
         return;
     // A chunk's bytes may hold steps outside the prime table (a path built
     // by append(), or a damaged chunk); such a path has no ratio.
@@ -393,11 +446,40 @@ void PdPlayer::executeNoteToggle(const PdMessageBuffer::Chunk& chunk)
         return;
     }
     const LatticeRatio ratio = transposition_ * *pathRatio;
+    switch (chunk.type) {
+    case LatticeEvent::NoteToggle:
+        if (isSounding(ratio))
+            noteOff(ratio);
+        else
+            noteOn(ratio);
+        break;
+    case LatticeEvent::NoteOn: {
+        if (key >= 0) {
+            // Pressed again without a release in between (a sustained key):
+            // what it held before gives way.
+            const std::optional<LatticeRatio> held = heldKeys_[std::size_t(key)];
+            if (held && *held != ratio && isSounding(*held))
+                noteOff(*held);
+            heldKeys_[std::size_t(key)] = ratio;
+        }
+        // Sounding already: struck again, on a fresh voice.
+        if (isSounding(ratio))
+            noteOff(ratio);
+        const float gain = std::isfinite(chunk.value) ? std::clamp(chunk.value, 0.0f, 1.0f) : 1.0f;
+        noteOn(ratio, gain);
+        break;
+    }
+    default:
+        if (isSounding(ratio))
+            noteOff(ratio);
+        break;
+    }
+}
+
+bool PdPlayer::isSounding(const LatticeRatio& ratio) const
+{
     const int slot = noteMapSlot(ratio);
-    if (slot >= 0 && !voices_[std::size_t(slot)].released)
-        noteOff(ratio);
-    else
-        noteOn(ratio);
+    return slot >= 0 && !voices_[std::size_t(slot)].released;
 }
 
 // ---------------------------------------------------------------------------
@@ -590,7 +672,7 @@ void PdPlayer::onMacroNamesReceived(const char* text)
 // ---------------------------------------------------------------------------
 // Voices
 
-void PdPlayer::noteOn(const LatticeRatio& ratio)
+void PdPlayer::noteOn(const LatticeRatio& ratio, float gain)
 {
     // 0 marks a free slot, so the counter skips it when it wraps.
     if (++sequenceCounter_ == 0)
@@ -639,11 +721,13 @@ void PdPlayer::noteOn(const LatticeRatio& ratio)
                                << (stolen ? "true" : "false");
     // Outside the audible range the note holds its slot and is reported on,
     // but the patch is not asked to play it.
-    if (frequency > 20.0f && frequency < 20000.0f) {
+    if (internalSound_.load(std::memory_order_relaxed) && frequency > 20.0f &&
+        frequency < 20000.0f) {
         sendPdVoiceMessage(VoiceFrequency, frequency, chosen);
-        sendPdVoiceMessage(VoiceVolume, voiceVolume_, chosen);
+        sendPdVoiceMessage(VoiceVolume, voiceVolume_ * gain, chosen);
         sendPdVoiceMessage(VoiceGate, 1.0f, chosen);
     }
+    recordNote(ratio, frequency, gain, true);
     notify(PlayerNotice::NoteToggled, 1, 0.0f, ratio);
 }
 
@@ -655,8 +739,13 @@ void PdPlayer::noteOff(const LatticeRatio& ratio)
     qCDebug(lcAudio).noquote() << "noteOff for ratio" << quotedText(ratio.toString()) << "voice"
                                << index;
     voices_[std::size_t(index)].released = true;
-    sendPdVoiceMessage(VoiceGate, 0.0f, index);
+    recordNote(ratio, frequencyOf(ratio), 0.0f, false);
     notify(PlayerNotice::NoteToggled, 0, 0.0f, ratio);
+    sendPdVoiceMessage(VoiceGate, 0.0f, index);
+    // Without our own sound nothing rings on to report its end; a voice
+    // started before the sound was turned off just gets its gate closed.
+    if (!internalSound_.load(std::memory_order_relaxed))
+        onVoiceStopped(index);
 }
 
 void PdPlayer::onVoiceStopped(int index)
@@ -679,8 +768,25 @@ void PdPlayer::onVoiceStopped(int index)
     slot.seq = 0;
 }
 
+void PdPlayer::recordNote(const LatticeRatio& ratio, float frequency, float gain, bool on)
+{
+    if (!noteRecordsWanted_.load(std::memory_order_relaxed))
+        return;
+    NoteRecord record;
+    record.ratio = ratio;
+    record.frequency = frequency;
+    record.gain = gain;
+    record.on = on;
+    record.blockStartNs = blockStartNs_;
+    if (noteRecords_.push(record))
+        noteRecordsPushed_ = true;
+    else
+        droppedNoteRecords_.fetch_add(1, std::memory_order_relaxed);
+}
+
 void PdPlayer::allNotesOff()
 {
+    heldKeys_.fill(std::nullopt);
     // The ratios are copied first: a patch may answer a gate-off with a
     // "voice-stop" inside the same libpd call, which edits the map.
     std::array<LatticeRatio, voiceCount> ratios;
@@ -849,7 +955,7 @@ bool PdPlayer::requestFromAudioThread(LatticeEvent::Type type, const char* what)
 
     PdMessageBuffer::Chunk chunk{};
     chunk.type = type;
-    chunk.handshake = 1;
+    chunk.tag = 1;
     chunk.value = float(ticket);
     guiCommandBuffer_.writeChunk(&chunk);
 

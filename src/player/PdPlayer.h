@@ -2,6 +2,7 @@
 
 #include "LatticeEvent.h"
 #include "LatticeRatio.h"
+#include "NoteRecord.h"
 #include "PdMessageBuffer.h"
 #include "PlayerNotice.h"
 #include "SpscRing.h"
@@ -16,6 +17,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <thread>
 
 class AudioOutput;
@@ -94,6 +96,10 @@ public:
     // How often the player's thread delivers notices: about once a frame
     // of the screen.
     static constexpr int noticeIntervalMs = 16;
+    // Keys a keyboard can hold notes with, and note records that can wait
+    // for the MIDI output.
+    static constexpr int heldKeyCount = 128;
+    static constexpr std::size_t noteRecordCapacity = 4096;
 
     explicit PdPlayer(QObject* parent = nullptr);
     ~PdPlayer() override;
@@ -139,6 +145,17 @@ public:
         Each
     };
     void deliverNotices(NoteToggles toggleDelivery = NoteToggles::LastStateOnly);
+    // Our own voices sound the notes (true, the default), or only whoever
+    // reads the note records does. Any thread.
+    void setInternalSound(bool on) { internalSound_.store(on, std::memory_order_relaxed); }
+    bool internalSound() const { return internalSound_.load(std::memory_order_relaxed); }
+    // Every note started or stopped, for the MIDI output: switched on by its
+    // one reader, which pops them on its own thread and waits on the wakeup
+    // that the audio thread posts after a block that wrote any.
+    void setNoteRecordsWanted(bool on) { noteRecordsWanted_.store(on, std::memory_order_relaxed); }
+    SpscRing<NoteRecord, noteRecordCapacity>& noteRecords() { return noteRecords_; }
+    NoteWakeup& noteWakeup() { return noteWakeup_; }
+    quint64 droppedNoteRecords() const { return droppedNoteRecords_.load(std::memory_order_relaxed); }
     // Notices lost to a full ring since the start. Any thread.
     quint64 droppedNotices() const { return droppedNotices_.load(std::memory_order_relaxed); }
 
@@ -160,7 +177,8 @@ public:
     void executeChunk(const PdMessageBuffer::Chunk* chunk);
 
     // Voice management. Audio thread only.
-    void noteOn(const LatticeRatio& ratio);
+    // `gain` scales the voice volume for this note (a key's velocity).
+    void noteOn(const LatticeRatio& ratio, float gain = 1.0f);
     void noteOff(const LatticeRatio& ratio);
     void onVoiceStopped(int slot);
     void allNotesOff();
@@ -213,6 +231,13 @@ public slots:
     // Copy the event into the gui command buffer (GUI thread only) or the
     // serial command buffer (controller thread only).
     void queueEventGui(const LatticeEvent* event);
+    // The keyboard's own command buffer, drained after the controller's and
+    // before the screen's. MIDI input thread only.
+    void queueEventMidi(const LatticeEvent* event);
+    // A chunk built by hand (a held key's NoteOn or NoteOff) into the
+    // keyboard's or the screen's buffer, by their own producer threads.
+    void queueChunkGui(const PdMessageBuffer::Chunk& chunk);
+    void queueChunkMidi(const PdMessageBuffer::Chunk& chunk);
     void queueEventSerial(const LatticeEvent* event);
 
 signals:
@@ -229,6 +254,8 @@ signals:
     void patchLoaded(QString patchPath);
     void patchDecRequested();
     void patchIncRequested();
+    // A PatchSelect event: the patch at `position` of the patch menu.
+    void patchSelectRequested(int position);
 
 private:
     void notify(const PlayerNotice& notice);
@@ -238,7 +265,10 @@ private:
     void fadeOutput(float* interleavedStereo, int frames, bool muted);
     void mapSlot(int slot);
     void drain(PdMessageBuffer& buffer);
-    void executeNoteToggle(const PdMessageBuffer::Chunk& chunk);
+    // NoteToggle, NoteOn and NoteOff.
+    void executeNote(const PdMessageBuffer::Chunk& chunk);
+    bool isSounding(const LatticeRatio& ratio) const;
+    void recordNote(const LatticeRatio& ratio, float frequency, float gain, bool on);
     void executeHandshakeRequest(const PdMessageBuffer::Chunk& chunk);
     // Bodies of openPatch()/closePatch(); the caller holds the mutex.
     void openPreparedPatch();
@@ -258,6 +288,7 @@ private:
 
     PdMessageBuffer guiCommandBuffer_;
     PdMessageBuffer serialCommandBuffer_;
+    PdMessageBuffer midiCommandBuffer_;
     PdMessageBuffer::ChunkList chunkList_;
 
     _pdinstance* pdInstance_ = nullptr;
@@ -306,4 +337,14 @@ private:
     std::atomic<int> patchIncsPending_{0};
     std::atomic<int> patchDecsPending_{0};
     QTimer noticeTimer_;
+
+    // What each keyboard key holds (NoteOn with a key tag). Audio thread.
+    std::array<std::optional<LatticeRatio>, heldKeyCount> heldKeys_{};
+    std::atomic<bool> internalSound_{true};
+    std::atomic<bool> noteRecordsWanted_{false};
+    SpscRing<NoteRecord, noteRecordCapacity> noteRecords_;
+    NoteWakeup noteWakeup_;
+    std::atomic<quint64> droppedNoteRecords_{0};
+    bool noteRecordsPushed_ = false;
+    std::int64_t blockStartNs_ = 0;
 };

@@ -21,6 +21,7 @@ struct PlayerNotice
         MonophonicChanged,    // number 1 mono, 0 poly
         PrimeEnabledToggled,  // number the prime; value 1 enabled, 0 disabled
         MacroValueChanged,    // number the macro 1..8; value
+        PatchSelected,        // number the position in the patch menu
         // Warnings.
         TransposeNotAStep,    // value: what the event carried
         TransposeNotAPrime,   // number: the step

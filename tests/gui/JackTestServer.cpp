@@ -2,10 +2,7 @@
 
 #include "ToneAnalysis.h"
 
-#include <QCoreApplication>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
+#include <QtCore>
 #include <cstring>
 
 static QString serverScript()
@@ -37,12 +34,6 @@ JackTestServer::~JackTestServer()
 {
     if (isRunning())
         QProcess::execute("bash", {serverScript(), "stop", name_});
-}
-
-void JackTestServer::addTo(QProcessEnvironment& environment) const
-{
-    environment.insert("JACK_DEFAULT_SERVER", name_);
-    environment.insert("JACK_NO_START_SERVER", "1");
 }
 
 std::vector<double> JackTestServer::levels(const std::vector<double>& frequencies) const

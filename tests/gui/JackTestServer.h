@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QProcessEnvironment>
-#include <QStringList>
 #include <vector>
 
 // A private JACK server on the dummy backend for one test executable, run by
@@ -11,7 +10,6 @@ class JackTestServer
 {
 public:
     JackTestServer(); // bounded
-
     ~JackTestServer();
     JackTestServer(const JackTestServer&) = delete;
     JackTestServer& operator=(const JackTestServer&) = delete;
@@ -20,7 +18,11 @@ public:
     QString name() const { return name_; }
     QString error() const { return error_; } // why it did not start
     // Points PortAudio's JACK host API at this server, and only this one.
-    void addTo(QProcessEnvironment& environment) const;
+    void addTo(QProcessEnvironment& environment) const
+    {
+        environment.insert("JACK_DEFAULT_SERVER", name_);
+        environment.insert("JACK_NO_START_SERVER", "1");
+    }
     // The magnitudes of frequencies in one second recorded from the
     // program's first channel (PortAudio:out_0) from half a second on, when
     // attacks have settled; zeros (and a warning why) when the recording failed.

@@ -1,8 +1,8 @@
-// The main window and its dialogs against the real player, which runs no
-// stream: the test's thread drains the command buffers as the audio thread
-// would, and patches open directly.
+// The main window and its dialogs against the real player; the test's thread
+// drains the command buffers as the audio thread would.
 
 #include "MainWindow.h"
+#include "AppTestSupport.h"
 #include "DiagnosticsDialog.h"
 #include "LatticeBall.h"
 #include "LatticeBallWidget.h"
@@ -11,35 +11,15 @@
 #include "LayoutConstants.h"
 #include "OptionsDialog.h"
 #include "PlayerMetaTypes.h"
-#include "SignalLog.h"
 #include "TestAudioOutput.h"
 #include "TestPatch.h"
-#include "TuningLatticeApplication.h"
 #include "TweakDialog.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSlider>
-#include <QSpinBox>
-#include <QToolButton>
 #include <QtTest>
+#include <QtWidgets>
 #include <memory>
 
 namespace {
-
-TuningLatticeApplication& app()
-{
-    return *TuningLatticeApplication::instance();
-}
-
-bool putFile(const QString& path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly);
-}
 
 QString runtimePatch(const QString& name)
 {
@@ -52,14 +32,6 @@ QStringList menuTexts(const QComboBox* menu)
     for (int i = 0; i < menu->count(); ++i)
         texts.append(menu->itemText(i));
     return texts;
-}
-
-// Runs the queued events as the audio thread would; what the player emitted.
-QStringList drain()
-{
-    SignalLog log(&app().player());
-    app().player().processCommandBuffers();
-    return log.take();
 }
 
 // Delivers the player's answers to the window and drains its replies.
@@ -75,6 +47,22 @@ void queue(int type, float value)
     const LatticeEvent event(type, value);
     app().player().queueEventGui(&event);
 }
+
+// Three devices that run no stream; the ones listed in failing do not open.
+struct ScriptedAudioOutput : TestAudioOutput
+{
+    ScriptedAudioOutput() : TestAudioOutput(&app().player()) {}
+    QList<QString> devices() const override { return {"Device A", "Device B", "Device C"}; }
+    bool selectDevice(int index) override
+    {
+        selected.append(index);
+        setSelectedDevice(failing.contains(index) ? -1 : index);
+        return selectedDevice() == index;
+    }
+
+    QList<int> failing;
+    QList<int> selected;
+};
 
 } // namespace
 
@@ -112,21 +100,17 @@ private slots:
         window.reset();
         queue(LatticeEvent::Transpose, 0.0f);
         queue(LatticeEvent::BaseFrequencySet, 440.0f);
-        queue(LatticeEvent::MonophonicSet, 0.0f);
         settle();
     }
 
-    // Without the default patch and Sine.pd, "None loaded" is chosen, and the
-    // step buttons of a menu without voices do nothing harmful. The voices are
-    // the plain files directly in "patches" in case-sensitive order, named
-    // without a lower-case ".pd"; the shell folder holds no voice.
+    // Voices: the files directly in "patches", case-sensitively sorted, without a
+    // lower-case ".pd". With none, "None loaded", and the steps do no harm.
     void patchMenuListsVoicesOrNoneLoaded()
     {
         window = makeWindow({});
         child<QToolButton>("patchIncButton")->click();
         child<QToolButton>("patchDecButton")->click();
         QCOMPARE(menuTexts(child<QComboBox>("patchMenu")), QStringList{"None loaded"});
-        QCOMPARE(child<QComboBox>("patchMenu")->currentText(), "None loaded");
         QVERIFY(shownMessages.isEmpty());
 
         for (const char* name : {"b.pd", "A.pd", "Drone.PD", "shell/lattice_main.pd"})
@@ -135,7 +119,6 @@ private slots:
         auto* menu = child<QComboBox>("patchMenu");
         QCOMPARE(menuTexts(menu), (QStringList{"A", "Drone.PD", "b", "None loaded"}));
         QCOMPARE(menu->currentText(), "None loaded");
-        QCOMPARE(menu->itemData(0).toString(), scratch->filePath("bin/patches/A.pd"));
     }
 
     void failedLoadKeepsThePreviousEntry_data()
@@ -181,28 +164,21 @@ private slots:
         QCOMPARE(menu->currentText(), atStartUp ? "None loaded" : "A");
     }
 
-    // "Mono" clicked while checked sends poly; the player's answers check
-    // "Poly", move the volume slider without an echo and update the readout.
+    // The volume slider sends; the player's answers move it without an echo
+    // and update the readout.
     void controlsSendAndFollowThePlayer()
     {
         window = makeWindow({});
-        queue(LatticeEvent::MonophonicSet, 1.0f);
-        settle();
-        QVERIFY(child<QPushButton>("monoButton")->isChecked());
         auto* slider = child<QSlider>("volumeSlider");
-        child<QPushButton>("monoButton")->click();
         queue(LatticeEvent::MasterVolumeSet, 0.5f);
-        QCOMPARE(drain(), (QStringList{"volumeChanged(0.5)", "monophonicChanged(false)"}));
+        QCOMPARE(drain(), QStringList{"volumeChanged(0.5)"});
         QCoreApplication::processEvents();
         QCOMPARE(slider->value(), 70);
-        QVERIFY(!child<QPushButton>("monoButton")->isChecked());
-        QVERIFY(child<QPushButton>("polyButton")->isChecked());
         QCOMPARE(drain(), QStringList{});
+        slider->setValue(35);
+        QCOMPARE(drain(), QStringList{"volumeChanged(0.25)"});
 
         queue(LatticeEvent::BaseFrequencySet, 261.6256f);
-        settle();
-        QCOMPARE(child<QLabel>("infoLabel1")->text(), "Transposed prime steps: /");
-        QCOMPARE(child<QLabel>("infoLabel2")->text(), "Frequency of black ball: 261.626 Hz");
         queue(LatticeEvent::Transpose, 3.0f);
         queue(LatticeEvent::Transpose, -5.0f);
         settle();
@@ -211,10 +187,8 @@ private slots:
         QCOMPARE(child<QLabel>("infoLabel2")->text(), "Frequency of black ball: 313.951 Hz");
     }
 
-    // Names are title-cased; a used macro's label and slider are enabled, an
-    // unused one's disabled; names and defaults past the eighth are dropped
-    // (their codes would be other events). A negative default sends nothing,
-    // 0.0 is a value.
+    // Names are title-cased, unused ones disabled, any past the eighth dropped
+    // (their codes would be other events); a negative default sends nothing.
     void takesTheEightMacrosOfThePatch()
     {
         window = makeWindow({"A.pd"});
@@ -231,8 +205,8 @@ private slots:
                                        "macroValueChanged(5,-0.4)", "macroValueChanged(8,1)"}));
     }
 
-    // Ctrl+9 toggles the diagnostics, also while the patch menu (which searches
-    // typed text) has the focus; what came while they were hidden is kept.
+    // Ctrl+9 toggles the diagnostics, also from the patch menu (which searches
+    // typed text); what came while hidden is kept, one line each.
     void diagnosticsToggleAndKeepHistory()
     {
         window = makeWindow({});
@@ -245,14 +219,13 @@ private slots:
         emit app().diagnosticMessage("[12:00:01.000]  second");
         QTest::keyClick(child<QComboBox>("patchMenu"), Qt::Key_9, Qt::ControlModifier);
         QVERIFY(diagnostics->isVisible());
-        const QString text = diagnostics->findChild<QPlainTextEdit*>("textArea")->toPlainText();
-        QVERIFY2(text.indexOf("first") >= 0 && text.indexOf("first") < text.indexOf("second"),
-                 qPrintable(text));
+        QCOMPARE(diagnostics->findChild<QPlainTextEdit*>("textArea")->toPlainText(),
+                 "[12:00:00.000]  first\n[12:00:01.000]  second");
     }
 
     // The cog brings the open options dialog forward instead of stacking a
-    // second one; the look switcher offers only the look that is not on.
-    void cogRaisesTheOpenDialogAndSwitcherShowsTheLook()
+    // second one; the look switcher always offers the look that is not on.
+    void cogRaisesTheOpenDialogAndSwitcherOffersTheOtherLook()
     {
         window = makeWindow({});
         child<QToolButton>("optionsButton")->click();
@@ -260,11 +233,11 @@ private slots:
         QCOMPARE(window->findChildren<OptionsDialog*>().size(), 1);
         QVERIFY(window->findChild<OptionsDialog*>()->isVisible());
         auto* switcher = child<QLabel>("switcherLabel");
-        for (const char* look : {"grapes", "circles"}) {
+        for (const QString look : {"grapes", "circles"}) {
             emit switcher->linkActivated(look);
-            const bool circles = QLatin1String(look) == QLatin1String("circles");
-            QVERIFY(switcher->text().contains(circles ? "href='grapes'" : "href='circles'"));
-            QVERIFY(!switcher->text().contains(circles ? "href='circles'" : "href='grapes'"));
+            const QString other = look == "grapes" ? "circles" : "grapes";
+            QVERIFY2(switcher->text().contains("href='" + other + "'"),
+                     qPrintable(switcher->text()));
         }
     }
 
@@ -310,6 +283,68 @@ private slots:
         settle();
     }
 
+    // A device that does not open is reported, and the one open before is
+    // opened and shown again. With none open yet, opening the dialog opens none.
+    void deviceChoiceFallsBackOnFailure()
+    {
+        ScriptedAudioOutput output;
+        OptionsDialog idle(output);
+        output.failing = {2};
+        output.setSelectedDevice(0);
+        OptionsDialog dialog(output);
+        auto* menu = dialog.findChild<QComboBox*>("audioDeviceMenu");
+        for (const int chosen : {1, 2}) {
+            menu->setCurrentIndex(chosen);
+            emit menu->activated(chosen);
+        }
+        QCOMPARE(output.selected, (QList<int>{1, 2, 1}));
+        QCOMPARE(menu->currentIndex(), 1);
+        QCOMPARE(output.selectedDevice(), 1);
+        QCOMPARE(shownMessages, QStringList{"Failed to open audio device Device C."});
+    }
+
+    // Typing 523 into 1/1 sends 52 and 523 (5 is below the range); the A4 pitch
+    // goes only into the settings, which later cards spell by.
+    void optionsSendOnlyAcceptedValues()
+    {
+        ScriptedAudioOutput output;
+        OptionsDialog dialog(output);
+        QCOMPARE(drain(), QStringList{});
+
+        auto* oneOne = dialog.findChild<QDoubleSpinBox*>("oneOneFreqEdit");
+        oneOne->selectAll();
+        QTest::keyClicks(oneOne, "523");
+        QCOMPARE(drain(), (QStringList{"baseFrequencyChanged(52)", "baseFrequencyChanged(523)"}));
+        dialog.findChild<QSpinBox*>("calibrationFreqEdit")->setValue(442);
+        QCOMPARE(app().settings().calibrationFrequency, 442);
+        QCOMPARE(drain(), QStringList{});
+        app().settings().calibrationFrequency = 440;
+
+        // The MIDI tab's choices go into the settings and take effect.
+        auto* mode = dialog.findChild<QComboBox*>("midiOutModeMenu");
+        mode->setCurrentIndex(mode->findData("mts"));
+        emit mode->activated(mode->currentIndex());
+        dialog.findChild<QCheckBox*>("internalSoundBox")->setChecked(false);
+        QCOMPARE(app().settings().midiOutMode, QString("mts"));
+        QVERIFY(!app().settings().internalSound && !app().player().internalSound());
+        app().settings().midiOutMode = "off";
+        app().settings().internalSound = true;
+        app().startMidi();
+    }
+
+    // With the shipped style, nothing in the window insists on more than a
+    // 1024 x 600 screen leaves beside a title bar.
+    void fitsASmallScreen()
+    {
+        app().setResourceDirectory(QCoreApplication::applicationDirPath());
+        QVERIFY(app().loadStyleSheet());
+        window = makeWindow({});
+        const QSize least = window->minimumSizeHint().expandedTo(window->minimumSize());
+        app().setStyleSheet(QString());
+        QVERIFY2(least.width() <= 1024 && least.height() <= 560,
+                 qPrintable(QString("%1 x %2").arg(least.width()).arg(least.height())));
+    }
+
 private:
     // The first voice is the default patch.
     std::unique_ptr<MainWindow> makeWindow(const QStringList& voices)
@@ -347,11 +382,5 @@ private:
     QStringList shownMessages;
 };
 
-int main(int argc, char** argv)
-{
-    TuningLatticeApplication app(argc, argv);
-    MainWindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+LATTICE_APP_TEST_MAIN(MainWindowTest)
 #include "MainWindowTest.moc"

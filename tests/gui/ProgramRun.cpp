@@ -1,10 +1,6 @@
 #include "ProgramRun.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QJsonArray>
 #include <QUdpSocket>
-#include <signal.h>
 
 ProgramRun::ProgramRun(const QString& program)
     : program_(program), environment_(QProcessEnvironment::systemEnvironment())
@@ -17,14 +13,6 @@ ProgramRun::ProgramRun(const QString& program)
     environment_.insert("LATTICE_STARTUP_TRACE", "1");
 }
 
-ProgramRun::~ProgramRun()
-{
-    if (isRunning()) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-}
-
 bool ProgramRun::writeDataFile(const QString& name, const QByteArray& contents) const
 {
     QDir().mkpath(dataDirectory());
@@ -32,16 +20,10 @@ bool ProgramRun::writeDataFile(const QString& name, const QByteArray& contents) 
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
-QByteArray ProgramRun::dataFile(const QString& name) const
+QByteArray ProgramRun::read(const QString& path)
 {
-    QFile file(dataDirectory() + '/' + name);
+    QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void ProgramRun::start()
-{
-    process_.setProcessEnvironment(environment_);
-    process_.start(program_, {});
 }
 
 bool ProgramRun::waitUntil(const std::function<bool()>& done)
@@ -63,25 +45,12 @@ bool ProgramRun::waitForExit()
     return ended;
 }
 
-bool ProgramRun::sendSignal(int signalNumber) const
-{
-    return isRunning() && ::kill(pid_t(process_.processId()), signalNumber) == 0;
-}
-
-int ProgramRun::exitStatus() const
-{
-    const bool normal = !isRunning() && process_.exitStatus() == QProcess::NormalExit;
-    return normal ? process_.exitCode() : -1;
-}
-
 QStringList ProgramRun::messages() const
 {
-    QFile file(folder() + "/messages.jsonl");
     QStringList texts;
-    if (file.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (!line.isEmpty())
-                texts.append(QJsonDocument::fromJson(line).array().at(0).toString());
+    for (const QByteArray& line : read(folder() + "/messages.jsonl").split('\n'))
+        if (!line.isEmpty())
+            texts.append(QJsonDocument::fromJson(line).array().at(0).toString());
     return texts;
 }
 

@@ -2,24 +2,9 @@
 
 #include "ProgramRun.h"
 
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QtTest>
 
 namespace {
-
-// xdotool's standard output, or a null array on failure.
-QByteArray runXdotool(const QStringList& arguments)
-{
-    QProcess process;
-    process.start("xdotool", arguments);
-    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
-        return QByteArray();
-    const QByteArray output = process.readAllStandardOutput();
-    return output.isNull() ? QByteArray("") : output;
-}
 
 // The lines of output written so far, without one still being written.
 QList<QByteArray> completeLines(const QByteArray& output)
@@ -104,26 +89,21 @@ std::vector<qint64> ProgramWindow::times(const QByteArray& prefix)
     return times;
 }
 
-qint64 ProgramWindow::firstFrameNanoseconds()
-{
-    const std::vector<qint64> frames = times("probe first-frame ");
-    return frames.empty() ? 0 : frames.front();
-}
-
-std::vector<qint64> ProgramWindow::inputTimes()
-{
-    return times("probe input ");
-}
-
 bool ProgramWindow::popupShown()
 {
     const QByteArray output = run_.standardError();
     return output.lastIndexOf("probe popup 1\n") > output.lastIndexOf("probe popup 0\n");
 }
 
-bool ProgramWindow::xdotool(const QStringList& commands)
+QByteArray ProgramWindow::output(const QStringList& xdotoolArguments)
 {
-    return !runXdotool(commands).isNull();
+    QProcess process;
+    process.start("xdotool", xdotoolArguments);
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return QByteArray();
+    const QByteArray output = process.readAllStandardOutput();
+    return output.isNull() ? QByteArray("") : output;
 }
 
 bool ProgramWindow::click(QPoint at, int button, int times)
@@ -137,8 +117,8 @@ bool ProgramWindow::click(QPoint at, int button, int times)
 QByteArray ProgramWindow::windowId()
 {
     const QString pid = QString::number(run_.processId());
-    const QByteArray found = runXdotool({"search", "--onlyvisible", "--pid", pid, "--name",
-                                         '^' + ProgramRun::applicationName() + '$'});
+    const QByteArray found =
+        output({"search", "--onlyvisible", "--pid", pid, "--name", "^Elsted Tuning Lattice$"});
     return found.split('\n').value(0).trimmed();
 }
 

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QHash>
-#include <QRect>
-#include <QStringList>
+#include <QtCore>
 #include <functional>
 #include <vector>
 
@@ -45,19 +43,25 @@ public:
     WindowReport report();
     // Bounded; false on timeout or when the program ends.
     bool waitFor(const std::function<bool(const WindowReport&)>& done, int timeoutMs = 15000);
-    qint64 firstFrameNanoseconds();   // CLOCK_MONOTONIC; 0 before the first paint
-    bool popupShown();                // a combo box's list is open
-    std::vector<qint64> inputTimes(); // each key or button press, CLOCK_MONOTONIC
+    qint64 firstFrameNanoseconds() // CLOCK_MONOTONIC; 0 before the first paint
+    {
+        const std::vector<qint64> frames = times("probe first-frame ");
+        return frames.empty() ? 0 : frames.front();
+    }
+    bool popupShown(); // a combo box's list is open
+    // Each key or button press, CLOCK_MONOTONIC.
+    std::vector<qint64> inputTimes() { return times("probe input "); }
 
     // Buttons 4 and 5 turn the wheel up and down a notch.
     bool click(QPoint at, int button = 1, int times = 1);
     // Commands chained in one call, so that their events arrive back to back.
-    static bool xdotool(const QStringList& commands);
+    static bool xdotool(const QStringList& commands) { return !output(commands).isNull(); }
     bool moveAndResize(QPoint position, QSize size); // through the window manager
     // Alt+F4: WM_DELETE_WINDOW, as the close button; true once it is gone.
     bool close();
 
 private:
+    static QByteArray output(const QStringList& xdotoolArguments); // null on failure
     QByteArray windowId();
     std::vector<qint64> times(const QByteArray& prefix); // of "probe KIND NANOSECONDS" lines
 

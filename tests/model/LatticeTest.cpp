@@ -1,6 +1,7 @@
 #include "Lattice.h"
 #include "LatticeBall.h"
 #include "LogCapture.h"
+#include "ModelFixtures.h"
 #include "Settings.h"
 #include "SpelledNote.h"
 
@@ -27,13 +28,6 @@ void fromJson(Lattice& lattice, const QByteArray& text)
     lattice.read(QJsonDocument::fromJson(text).object());
 }
 
-QJsonObject toJson(const Lattice& lattice)
-{
-    QJsonObject json;
-    lattice.write(json);
-    return json;
-}
-
 LatticeBall* ball(const Lattice& lattice, const QString& path)
 {
     return lattice.ballAtPath(LatticePath(path));
@@ -54,26 +48,22 @@ class LatticeTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QCoreApplication::setApplicationName("Elsted Tuning Lattice");
-        qRegisterMetaType<LatticeRatio>("LatticeRatio");
-    }
+    void initTestCase() { qRegisterMetaType<LatticeRatio>("LatticeRatio"); }
 
     void initWritesDefaultsAndFollowsPlayer()
     {
         QTemporaryDir dataHome;
-        qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
-        QVERIFY(QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DataLocation)));
+        QVERIFY(Fixtures::useDataFolderIn(dataHome));
         FakePlayer player;
         Lattice lattice;
         QVERIFY(lattice.init(&player));
-        QFile file(lattice.filePath);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+        const QJsonObject json =
+            QJsonDocument::fromJson(Fixtures::readData("lattice.json")).object();
         Lattice copy;
+        QJsonObject written;
         copy.read(json);
-        QCOMPARE(toJson(copy), json);
+        copy.write(written);
+        QCOMPARE(written, json);
         QCOMPARE(ball(copy, "/2/-3/-17")->color(), QColor(7, 116, 7));
         QCOMPARE(json["colors"].toArray().size(), 10);
         QCOMPARE(json.value("root")["children"].toObject().size(), 18); // every step up and down
@@ -86,24 +76,20 @@ private slots:
         emit player.noteToggled(LatticeRatio(3, 2), true);
         emit player.transposed(LatticeRatio(2), 2);
         emit player.baseFrequencyChanged(440.0f); // unchanged: no signal
-        emit player.baseFrequencyChanged(432.0f);
+        emit player.baseFrequencyChanged(220.0f);
         emit player.primeEnabledToggled(5, false);
         QVERIFY(changed.isEmpty());
         QTRY_VERIFY(!ball(lattice, "/5")->isEnabled());
         QCOMPARE(changed.count(), 2);
-        QCOMPARE(lattice.baseFrequency(), 432.0f);
+        QCOMPARE(lattice.baseFrequency(), 220.0f);
         QVERIFY(ball(lattice, "/-2/3")->isPlaying()); // 3/4 transposed by 2
         QVERIFY(!ball(lattice, "/3")->isPlaying());
-    }
-
-    void readsSparseFiles()
-    {
-        Lattice lattice;
-        fromJson(lattice, "{}");
-        QCOMPARE(lattice.root()->color(), QColor(Qt::white));
-        QVERIFY(lattice.root()->children().isEmpty());
-        fromJson(lattice, R"({"colors":[{"prime":3.7,"color":"red"}]})");
-        QCOMPARE(lattice.colorForPrime(-3), QColor(Qt::red));
+        // The letters follow the base frequency setting, 440 Hz, not the
+        // player's report: from 220 Hz the note would be respelled.
+        const SpelledNote note = lattice.noteForBall(*ball(lattice, "/3"), 1320.0f, Settings());
+        QCOMPARE(note.name(), QString("E6"));
+        QVERIFY2(!note.respelled && std::abs(note.cents - 1.955f) < 0.01f,
+                 qPrintable(QString::number(note.cents)));
     }
 
     // One file with every kind of entry the tree cannot hold: the rest loads.
@@ -114,21 +100,27 @@ private slots:
             deepest = R"({"children":{"3":)" + deepest + "}}";
         Lattice lattice;
         LogCapture log;
-        fromJson(lattice, R"({"root":{"children":{"3":)" + deepest + R"(,"3 ":{},
+        fromJson(lattice,
+                 R"({"root":{"children":{"3":)" + deepest + R"(,"3 ":{},"+3":{},"03":{}," 3":{},
             "0":{"children":{"5":{}}},"4":{},"-31":{},"three":{},"-2147483648":{}},
-            "links":{"2":"/3","3":"/9","5":"/5","-2":3,"7":"/-2147483648"}}})");
+            "links":{"2":"/3","3":"/9","5":"/5","-2":3,"7":"/-2147483648","-2147483648":"/3"}}})");
         QCOMPARE(countBalls(lattice.root()), 7); // the root and the chain of six fifths
         QCOMPARE(lattice.root()->links().keys(), QList<int>{2});
         QCOMPARE(ball(lattice, "/3/3/3/3/3/3")->links().value(-3).path, LatticePath(3));
         const QStringList warnings = log.texts(QtWarningMsg);
-        QCOMPARE(warnings.size(), 11);
-        QCOMPARE(warnings.filter("Dropped the link at key").size(), 4);
-        QCOMPARE(warnings.filter("not a prime step.").size(), 5);
-        QCOMPARE(warnings.filter("both name step 3").size(), 1);
-        // Without a key written as the file writes it, the first is kept.
-        fromJson(lattice, R"({"root":{"children":{"+5":{"children":{"3":{}}},"05":{}}}})");
-        QVERIFY(ball(lattice, "/5/3"));
+        QCOMPARE(warnings.size(), 15);
+        QCOMPARE(warnings.filter("Dropped the link at key").size(), 5);
+        QCOMPARE(warnings.filter("not a prime step.").size(), 6);
+        QCOMPARE(warnings.filter("both name step 3").size(), 4);
         QCOMPARE(warnings.filter("under ball \"/3/3/3/3/3/3\": deeper than 6 steps.").size(), 1);
+        // Without a key written as the file writes it, the first is kept. A
+        // colour's prime is truncated and names both directions.
+        fromJson(lattice, R"({"colors":[{"prime":3.7,"color":"red"}],
+                              "root":{"children":{"+5":{"children":{"3":{}}},"05":{}}}})");
+        QVERIFY(ball(lattice, "/5/3"));
+        QCOMPARE(lattice.colorForPrime(-3), QColor(Qt::red));
+        fromJson(lattice, "{}"); // all defaults, the tree of before gone
+        QVERIFY(lattice.root()->color() == Qt::white && lattice.root()->children().isEmpty());
     }
 
     // Depth-first in ascending step order: of root, /-3/3 and /3/-3, all at
@@ -151,99 +143,66 @@ private slots:
         QVERIFY(!lattice.ballForRatio(LatticeRatio(9, 4))); // /3/3 before the transposition
     }
 
-    void cancelsOppositeTransposeSteps_data()
+    // Each case: the primes transposed by in turn (0 resets), the steps left.
+    void transposes()
     {
-        QTest::addColumn<QList<int>>("primes");
-        QTest::addColumn<QList<int>>("steps");
-        QTest::newRow("3 5 -3") << QList<int>{3, 5, -3} << QList<int>{5};
-        QTest::newRow("reset") << QList<int>{3, 5, 0} << QList<int>{};
-        QTest::newRow("last occurrence") << QList<int>{3, 5, 3, -3} << QList<int>{3, 5};
-        QTest::newRow("nested") << QList<int>{-3, 5, -5, 3, 7} << QList<int>{7};
-        QTest::newRow("after reset") << QList<int>{3, 0, -3} << QList<int>{-3};
-    }
-    void cancelsOppositeTransposeSteps()
-    {
-        QFETCH(QList<int>, primes);
-        QFETCH(QList<int>, steps);
-        Lattice lattice;
-        QSignalSpy changed(&lattice, &Lattice::transposeOrBaseFrequencyChanged);
-        LatticeRatio total(1);
-        for (int prime : primes) {
-            total = prime == 0 ? LatticeRatio(1) : total * PrimeSteps::stepRatio(prime);
-            lattice.onTransposed(total, prime);
+        const std::pair<QList<int>, QList<int>> cases[] = {{{3, 5, -3}, {5}},
+                                                           {{3, 5, 0}, {}},
+                                                           {{3, 5, 3, -3}, {3, 5}}, // the last one
+                                                           {{-3, 5, -5, 3, 7}, {7}},
+                                                           {{3, 0, -3}, {-3}}};
+        for (const auto& [primes, steps] : cases) {
+            Lattice lattice;
+            QSignalSpy changed(&lattice, &Lattice::transposeOrBaseFrequencyChanged);
+            LatticeRatio total(1);
+            for (int prime : primes) {
+                total = prime == 0 ? LatticeRatio(1) : total * PrimeSteps::stepRatio(prime);
+                lattice.onTransposed(total, prime);
+            }
+            QCOMPARE(lattice.transposeSteps(), steps);
+            QCOMPARE(lattice.transposition(), total);
+            QCOMPARE(changed.count(), primes.size());
         }
-        QCOMPARE(lattice.transposeSteps(), steps);
-        QCOMPARE(lattice.transposition(), total);
-        QCOMPARE(changed.count(), primes.size());
-    }
-
-    void canTransposeTo_data()
-    {
-        QTest::addColumn<float>("base");
-        QTest::addColumn<LatticeRatio>("transposition");
-        QTest::addColumn<LatticeRatio>("step");
-        QTest::addColumn<bool>("allowed");
+        // Each case: base frequency, transposition, step, whether it may be
+        // taken. The sounding range is 20 Hz to 20 kHz; 3^41 at the ball /3
+        // overflows.
         const LatticeRatio one(1), up(2), down(1, 2);
-        QTest::newRow("19.99 Hz") << 39.98f << one << down << false;
-        QTest::newRow("20 Hz") << 40.0f << one << down << true;
-        QTest::newRow("20000 Hz") << 10000.0f << one << up << true;
-        QTest::newRow("20000.5 Hz") << 10000.25f << one << up << false;
-        QTest::newRow("near overflow") << 440.0f << bigTransposition << LatticeRatio(2, 3) << true;
-        // 3^41 at the ball /3
-        QTest::newRow("overflow") << 440.0f << bigTransposition << LatticeRatio(3, 2) << false;
-    }
-    void canTransposeTo()
-    {
-        QFETCH(float, base);
-        QFETCH(LatticeRatio, transposition);
-        QFETCH(LatticeRatio, step);
-        QFETCH(bool, allowed);
-        Lattice lattice;
-        fromJson(lattice, R"({"root":{"children":{"3":{}}}})");
-        lattice.onBaseFrequencyChanged(base);
-        lattice.onTransposed(transposition, 3);
-        QCOMPARE(lattice.canTransposeTo(step), allowed);
+        const std::tuple<float, LatticeRatio, LatticeRatio, bool> limits[] = {
+            {39.98f, one, down, false},
+            {40.0f, one, down, true},
+            {10000.0f, one, up, true},
+            {10000.25f, one, up, false},
+            {440.0f, bigTransposition, LatticeRatio(2, 3), true},
+            {440.0f, bigTransposition, LatticeRatio(3, 2), false}};
+        for (const auto& [base, transposition, step, allowed] : limits) {
+            Lattice lattice;
+            fromJson(lattice, R"({"root":{"children":{"3":{}}}})");
+            lattice.onBaseFrequencyChanged(base);
+            lattice.onTransposed(transposition, 3);
+            QVERIFY2(lattice.canTransposeTo(step) == allowed,
+                     qPrintable(QString::number(base) + " * " + step.toString()));
+        }
     }
 
-    void primeEnablingFollowsSubtrees_data()
-    {
-        QTest::addColumn<QList<int>>("toggles"); // +p enables p, -p disables it
-        QTest::addColumn<int>("disabled");
-        QTest::addColumn<QStringList>("checks"); // "+path" enabled, "-path" disabled
-        QTest::newRow("5 off") << QList<int>{-5} << 38
-                               << QStringList{"+/", "+/3/7", "-/5", "-/-2/3/3/-5"};
-        QTest::newRow("1 off") << QList<int>{-1} << 285 << QStringList{"-/", "-/2/3/3/23"};
-        // The subtree rule brings /3/5 back although /3 stays off.
-        QTest::newRow("5 back behind 3")
-            << QList<int>{-3, -5, 5} << 195 << QStringList{"+/3/5", "+/5", "-/3", "-/3/7"};
-    }
+    // Each case: toggles (+p enables p, -p disables it), the number of balls
+    // disabled, and balls that must be enabled ("+path") or disabled ("-path").
+    // The subtree rule brings /3/5 back although /3 stays off.
     void primeEnablingFollowsSubtrees()
     {
-        QFETCH(QList<int>, toggles);
-        QFETCH(int, disabled);
-        QFETCH(QStringList, checks);
-        Lattice lattice;
-        lattice.setDefaults();
-        for (int toggle : toggles)
-            lattice.onPrimeEnabledToggled(std::abs(toggle), toggle > 0);
-        QCOMPARE(countBalls(lattice.root(), true), disabled);
-        for (const QString& check : checks)
-            QVERIFY2(ball(lattice, check.mid(1))->isEnabled() == check.startsWith('+'),
-                     qPrintable(check));
-    }
-
-    // The base frequency setting is 440 Hz; the player's report of 220 Hz
-    // must not move the letters.
-    void spellsBalls()
-    {
-        Settings settings;
-        Lattice lattice;
-        lattice.setDefaults();
-        lattice.onBaseFrequencyChanged(220.0f);
-        lattice.onTransposed(LatticeRatio(3, 2), 3);
-        const SpelledNote note = lattice.noteForBall(*ball(lattice, "/3"), 990.0f, settings);
-        QCOMPARE(note.name(), QString("B5"));
-        QVERIFY2(std::abs(note.cents - 3.91f) < 0.01f, qPrintable(QString::number(note.cents)));
+        const std::tuple<QList<int>, int, QStringList> cases[] = {
+            {{-5}, 38, {"+/", "+/3/7", "-/5", "-/-2/3/3/-5"}},
+            {{-1}, 285, {"-/", "-/2/3/3/23"}},
+            {{-3, -5, 5}, 195, {"+/3/5", "+/5", "-/3", "-/3/7"}}};
+        for (const auto& [toggles, disabled, checks] : cases) {
+            Lattice lattice;
+            lattice.setDefaults();
+            for (int toggle : toggles)
+                lattice.onPrimeEnabledToggled(std::abs(toggle), toggle > 0);
+            QCOMPARE(countBalls(lattice.root(), true), disabled);
+            for (const QString& check : checks)
+                QVERIFY2(ball(lattice, check.mid(1))->isEnabled() == check.startsWith('+'),
+                         qPrintable(check));
+        }
     }
 };
 

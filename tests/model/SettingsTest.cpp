@@ -1,57 +1,37 @@
 #include "Settings.h"
 #include "LogCapture.h"
+#include "ModelFixtures.h"
+#include "RfidMap.h"
 
 #include <QtTest>
-#include <memory>
 #include <signal.h>
 #include <sys/resource.h>
 
+// The files the program keeps for the user: options.json, which it writes,
+// and rfid_map.json, which it only ever reads.
 namespace {
 
-QString optionsPath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DataLocation) + "/options.json";
-}
+const QString optionsFile = QStringLiteral("options.json");
+const QString mapFile = QStringLiteral("rfid_map.json");
 
 // A save must leave no temporary file behind.
 QStringList dataFolderEntries()
 {
-    return QDir(QFileInfo(optionsPath()).path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+    return QDir(Fixtures::dataPath()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
 }
 
-QByteArray contents(const QString& path)
+// What a first run writes, with changes, as the program writes a file.
+QByteArray defaultsWith(const QJsonObject& changes = {})
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
-bool putFile(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
-
-QByteArray defaultText()
-{
-    return "{\n    \"audioDevice\": -1,\n    \"baseFrequency\": 440,\n"
-           "    \"calibrationFrequency\": 440,\n    \"circlesView\": true,\n"
-           "    \"defaultPatch\": \"" +
-           QCoreApplication::applicationDirPath().toUtf8() +
-           "/patches/Sine.pd\",\n    \"framesPerBuffer\": 256,\n    \"masterVolume\": 0.75,\n"
-           "    \"monophonic\": false,\n    \"udpPort\": 8888,\n    \"windowMaximized\": false,\n"
-           "    \"windowPos\": \"-1,-1\",\n    \"windowSize\": \"-1,-1\"\n}\n";
-}
-
-QByteArray written(const Settings& settings)
-{
-    QJsonObject json;
-    settings.write(json);
-    return QJsonDocument(json).toJson();
-}
-
-QByteArray defaultsWith(const QJsonObject& changes)
-{
-    QJsonObject json = QJsonDocument::fromJson(defaultText()).object();
+    QJsonObject json = QJsonDocument::fromJson(R"({"audioDevice": -1, "baseFrequency": 440,
+        "calibrationFrequency": 440, "circlesView": true, "framesPerBuffer": 256,
+        "masterVolume": 0.75, "monophonic": false, "udpPort": 8888, "windowMaximized": false,
+        "windowPos": "-1,-1", "windowSize": "-1,-1", "internalSound": true, "midiInPort": "",
+        "midiOutMode": "off", "midiOutPort": "", "mpeBendRange": 48, "synthA4": 440,
+        "velocitySensitive": true})")
+                           .object();
+    json.insert("defaultPatch", QCoreApplication::applicationDirPath() + "/patches/Sine.pd");
+    json.insert("midiApi", Settings::defaultMidiApi()); // as the machine has it
     for (auto it = changes.begin(); it != changes.end(); ++it)
         json.insert(it.key(), it.value());
     return QJsonDocument(json).toJson();
@@ -66,112 +46,98 @@ class SettingsTest : public QObject
     std::unique_ptr<QTemporaryDir> dataHome;
 
 private slots:
-    void initTestCase() { QCoreApplication::setApplicationName("Elsted Tuning Lattice"); }
-
-    // Every case starts from an empty data folder of its own.
     void init()
     {
         dataHome = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_DATA_HOME", dataHome->path().toUtf8());
-        QVERIFY(optionsPath().startsWith(dataHome->path() + '/') &&
-                QDir().mkpath(QFileInfo(optionsPath()).path()));
+        QVERIFY(Fixtures::useDataFolderIn(*dataHome));
     }
 
-    void readsOptions_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QJsonObject>("changes");
-        auto row = [](const char* name, const QByteArray& file, const QJsonObject& changes) {
-            QTest::newRow(name) << file << changes;
-        };
-        row("truncated", R"({"udpPort": 9000.7})", {{"udpPort", 9000}});
-        row("negative toward zero", R"({"udpPort": -1.5})", {{"udpPort", -1}});
-        row("clamped beyond int", R"({"udpPort": 1e12})", {{"udpPort", 2147483647}});
-        row("size of one number", R"({"windowSize": "800"})", {});
-        row("size of three numbers", R"({"windowSize": "800,600,1"})", {{"windowSize", "800,600"}});
-        row("size not integer", R"({"windowSize": "800,x"})", {{"windowSize", "800,0"}});
-        row("array top level", R"([{"udpPort": 9000}])", {});
-        // A value of the wrong JSON type is ignored, key by key.
-        row("wrong types",
-            R"({"audioDevice": "3", "framesPerBuffer": true, "baseFrequency": "432",)"
-            R"("calibrationFrequency": null, "masterVolume": [0.5], "monophonic": 1,)"
-            R"("defaultPatch": 5, "udpPort": {}, "circlesView": "false", "windowSize": 800,)"
-            R"("windowPos": [1, 2], "windowMaximized": 0})",
-            {});
-    }
+    // Each file is read and saved again. A port is truncated toward zero; a
+    // pair keeps its first two parts, a part that is not an integer reading
+    // as 0; a value of the wrong JSON type is ignored, key by key.
     void readsOptions()
     {
-        QFETCH(QByteArray, file);
-        QFETCH(QJsonObject, changes);
-        QVERIFY(putFile(optionsPath(), file));
-        LogCapture log;
-        Settings settings;
-        QVERIFY(settings.init());
-        QCOMPARE(written(settings), defaultsWith(changes));
-        QVERIFY(log.records().isEmpty());
-        QVERIFY(!QFile::exists(optionsPath() + ".bad"));
+        const auto check = [](const QByteArray& file, const QJsonObject& changes) {
+            QVERIFY(Fixtures::writeData(optionsFile, file));
+            LogCapture log;
+            Settings settings;
+            QVERIFY(settings.init() && settings.save());
+            QCOMPARE(Fixtures::readData(optionsFile), defaultsWith(changes));
+            QVERIFY(log.records().isEmpty());
+            QCOMPARE(dataFolderEntries(), QStringList{optionsFile});
+        };
+        check(R"({"udpPort": 9000.7, "windowSize": "800,600,1", "windowPos": "5,x"})",
+              {{"udpPort", 9000}, {"windowSize", "800,600"}, {"windowPos", "5,0"}});
+        check(R"({"udpPort": -1.5, "windowSize": "800"})", {{"udpPort", -1}});
+        check(R"({"udpPort": 1e12})", {{"udpPort", 2147483647}});
+        check(R"([{"udpPort": 9000}])", {});
+        check(R"({"audioDevice": "3", "framesPerBuffer": true, "baseFrequency": "432",)"
+              R"("calibrationFrequency": null, "masterVolume": [0.5], "monophonic": 1,)"
+              R"("defaultPatch": 5, "udpPort": {}, "circlesView": "false", "windowSize": 800,)"
+              R"("windowPos": [1, 2], "windowMaximized": 0})",
+              {});
     }
 
-    // The copy replaces an older, longer one and the values stay as they were.
-    void keepsUnparsableFileAsCopy()
+    // MIDI choices are taken when the program knows them; anything else
+    // keeps the default, with a warning that names the option.
+    void midiOptionsFallBackWithAWarning()
     {
-        const QByteArray file = R"({"udpPort": 9000,)";
-        const QString copy = optionsPath() + ".bad";
-        QVERIFY(putFile(optionsPath(), file));
-        QVERIFY(putFile(copy, "an older copy that is much longer than the new one"));
+        QVERIFY(Fixtures::writeData(optionsFile, R"({"midiApi": "alsa", "midiOutMode": "mts",)"
+                                                 R"("mpeBendRange": 2, "synthA4": 415.5})"));
+        Settings known;
+        QVERIFY(known.init());
+        QCOMPARE(known.midiApi + known.midiOutMode, QString("alsamts"));
+        QCOMPARE(known.mpeBendRange, 2);
+        QCOMPARE(known.synthA4, 415.5f);
+        QVERIFY(Fixtures::writeData(optionsFile, R"({"midiApi": "coremidi", "midiOutMode": "MPE",)"
+                                                 R"("mpeBendRange": 97, "synthA4": "440"})"));
         LogCapture log;
-        Settings settings;
-        settings.udpPort = 1234;
-        QVERIFY(!settings.init());
-        const QStringList critical = log.texts(QtCriticalMsg);
-        QVERIFY(critical.size() == 1 &&
-                critical[0].startsWith("Couldn't parse file " + optionsPath() + ". JSON error: "));
-        QCOMPARE(log.texts(QtWarningMsg),
-                 QStringList{"Kept a copy of the unreadable file as \"" + copy + '"'});
-        QCOMPARE(contents(copy), file);
-        QCOMPARE(settings.udpPort, 1234);
+        Settings unknown;
+        QVERIFY(unknown.init());
+        QCOMPARE(unknown.midiApi, Settings::defaultMidiApi());
+        QCOMPARE(unknown.midiOutMode + QString::number(unknown.mpeBendRange), QString("off48"));
+        QCOMPARE(unknown.synthA4, 440.0f);
+        const QString records = log.texts(QtWarningMsg).join('\n');
+        for (const char* option : {"midiApi", "midiOutMode", "mpeBendRange", "synthA4"})
+            QCOMPARE(records.count(QString("Option %1 cannot be").arg(option)), 1);
     }
 
-    void reportsFileThatCannotBeCreated()
-    {
-        // Below a regular file nothing can be created, not even by root.
-        QVERIFY(putFile(dataHome->filePath("plain"), "x"));
-        qputenv("XDG_DATA_HOME", dataHome->filePath("plain/data").toUtf8());
-        const QString record = QString("Couldn't open file %1 for saving.").arg(optionsPath());
-        LogCapture log;
-        Settings settings;
-        QVERIFY(!settings.init());
-        settings.autoSave = false;
-        settings.saveIfAutoSave();
-        settings.autoSave = true;
-        settings.saveIfAutoSave();
-        QCOMPARE(log.texts(QtCriticalMsg), (QStringList{record, record}));
-    }
-
-    // A write limit makes every write past the first bytes fail, as a full
-    // disk would, for root as much as for anyone.
-    void failedSaveKeepsPreviousFile()
+    // A write limit fails every write past the first bytes, as a full disk
+    // would, for root as much as for anyone: the defaults of a first run, and
+    // a save over a file that is left as it was. An unparsable file is kept
+    // as a copy, which replaces an older, longer one, and the values stay.
+    void keepsUsersFileThroughFailures()
     {
         const QByteArray previous = R"({"udpPort": 9000})";
-        QVERIFY(putFile(optionsPath(), previous));
-        Settings settings;
-        QVERIFY(settings.init());
-        settings.defaultPatch = QString(200, 'p');
         LogCapture log;
+        Settings settings;
         rlimit limit{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
-        rlimit tight = limit;
-        tight.rlim_cur = 64;
+        const rlimit tight{rlim_t(previous.size()), limit.rlim_max};
         void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
-        const bool saved = settings.save();
+        const bool created = settings.init();
+        const QStringList afterInit = dataFolderEntries();
+        const bool put = Fixtures::writeData(optionsFile, previous);
+        settings.autoSave = false;
+        settings.saveIfAutoSave(); // no attempt
+        settings.autoSave = true;
+        settings.saveIfAutoSave();
         setrlimit(RLIMIT_FSIZE, &limit);
         signal(SIGXFSZ, handler);
-        QVERIFY(!saved);
-        QCOMPARE(log.texts(QtCriticalMsg),
-                 QStringList{QString("Couldn't open file %1 for saving.").arg(optionsPath())});
-        QCOMPARE(contents(optionsPath()), previous);
-        QCOMPARE(dataFolderEntries(), QStringList{"options.json"});
+        QVERIFY(!created && afterInit.isEmpty() && put);
+        QCOMPARE(log.texts(QtCriticalMsg).filter(optionsFile + " for saving.").size(), 2);
+        QCOMPARE(Fixtures::readData(optionsFile), previous);
+        QCOMPARE(dataFolderEntries(), QStringList{optionsFile});
+        const QByteArray broken = R"({"udpPort": 9000,)";
+        QVERIFY(Fixtures::writeData(optionsFile, broken));
+        QVERIFY(Fixtures::writeData(optionsFile + ".bad", "an older, longer copy"));
+        settings.udpPort = 1234;
+        QVERIFY(!settings.init());
+        QCOMPARE(log.texts(QtCriticalMsg).filter("Couldn't parse file").size(), 1);
+        QCOMPARE(log.texts(QtWarningMsg).filter("Kept a copy").size(), 1);
+        QCOMPARE(Fixtures::readData(optionsFile + ".bad"), broken);
+        QCOMPARE(settings.udpPort, 1234);
     }
 
     // On a first run the defaults are written; what is changed survives a save.
@@ -180,9 +146,8 @@ private slots:
         LogCapture log;
         Settings first;
         QVERIFY(first.init());
-        QCOMPARE(first.filePath, optionsPath());
         QVERIFY(log.records().isEmpty());
-        QCOMPARE(contents(optionsPath()), defaultText());
+        QCOMPARE(Fixtures::readData(optionsFile), defaultsWith());
         // The float goes out as its exact double expansion.
         const QJsonObject changes = QJsonDocument::fromJson(R"({"audioDevice": 4,
             "framesPerBuffer": 64, "baseFrequency": 432.100006103515625, "calibrationFrequency": 442,
@@ -192,12 +157,72 @@ private slots:
                                         .object();
         first.read(changes);
         QVERIFY(first.save());
-        QCOMPARE(contents(optionsPath()), defaultsWith(changes));
-        Settings second;
-        QVERIFY(second.init());
-        QCOMPARE(second.baseFrequency, 432.1f);
-        QCOMPARE(written(second), written(first));
-        QCOMPARE(dataFolderEntries(), QStringList{"options.json"});
+        QCOMPARE(Fixtures::readData(optionsFile), defaultsWith(changes));
+        Settings second; // reads back what it saves again
+        QVERIFY(second.init() && second.save());
+        QCOMPARE(Fixtures::readData(optionsFile), defaultsWith(changes));
+        QCOMPARE(dataFolderEntries(), QStringList{optionsFile});
+    }
+
+    // Names are cut to ten characters and found in any case, the later of two
+    // that cut alike winning; a path makes a note toggle, and an invalid one
+    // is skipped. A tag name is text from the file: "%1" in it stays as written.
+    void readsMapEntries()
+    {
+        LogCapture log;
+        RfidMap map;
+        map.read(QJsonDocument::fromJson(R"({"04A1B2C3D4E5F6": {"event": 2, "value": 3},
+            "abcdefghij2": {"event": 4, "value": 0.5}, "ABCDEFGHIJ1": {"event": 2, "value": 3},
+            "p": {"event": 2, "value": "/2/-3/3"}, "q": {"event": 0, "value": "/4"},
+            "r": {"event": 0, "value": "/-2147483648"}, "S": {"event": 7, "value": 1},
+            "s": {"event": 0, "value": "/3/x"}, "t": {"event": 2, "value": "3"},
+            "u": {"event": -1.5, "value": 1}, "v": {"event": "6", "value": 0.25}, "w": 7,
+            "%1%2%3": {"event": 2, "value": 3}})")
+                     .object());
+        // tag=event, as "kind value [path]"; an event that is not a number is
+        // kind 0, a string without a slash value 0.
+        for (const QString lookup :
+             {"04A1B2C3D4=2 3", "ABCDEFGHIJ=4 0.5", "P=0 1 /2/-3/3", "q=", "r=", "s=7 1", "t=2 0",
+              "u=-1 1", "v=0 0.25", "w=0 0", "%1%2%3=2 3"})
+            QCOMPARE(Fixtures::describe(map.lookup(lookup.section('=', 0, 0))),
+                     lookup.section('=', 1));
+        QCOMPARE(log.texts(QtWarningMsg).filter("RFID %1%2%3 mapped to: event 2").size(), 1);
+    }
+
+    // A missing map is created empty. A user's map is loaded and never
+    // rewritten, not even in the program's own format. A damaged one writes
+    // at most a hundred warnings and then their count; one above the size cap
+    // is not read at all, nor a folder in its place.
+    void loadsMapWithinBounds()
+    {
+        const auto loads = [] { return RfidMap().init(); };
+        QVERIFY(loads());
+        QCOMPARE(QJsonDocument::fromJson(Fixtures::readData(mapFile)),
+                 QJsonDocument(QJsonObject()));
+        const QByteArray users = R"({"04A1B2C3D4": {"event": 2, "value": 3}})";
+        QVERIFY(Fixtures::writeData(mapFile, users));
+        RfidMap map;
+        QVERIFY(map.init() && map.lookup(QStringLiteral("04a1b2c3d4")));
+        map.saveIfAutoSave();
+        QCOMPARE(Fixtures::readData(mapFile), users);
+        QByteArray text = "{";
+        for (int i = 0; i < 150; ++i)
+            text += (i ? ",\"t" : "\"t") + QByteArray::number(i) + "\": {\"value\": \"/4\"}";
+        QVERIFY(Fixtures::writeData(mapFile, text + "}"));
+        LogCapture log;
+        QVERIFY(loads());
+        QCOMPARE(log.texts(QtWarningMsg).filter("invalid path").size(), 100);
+        QCOMPARE(log.texts(QtWarningMsg).filter("50 more warning(s)").size(), 1);
+        QVERIFY(
+            Fixtures::writeData(mapFile, QByteArray(int(SerializableRoot::maxFileBytes) + 1, ' ')));
+        QVERIFY(!loads());
+        QVERIFY(QFile::remove(Fixtures::dataPath(mapFile)) &&
+                QDir().mkdir(Fixtures::dataPath(mapFile)));
+        QVERIFY(!loads());
+        const QStringList critical = log.texts(QtCriticalMsg);
+        QCOMPARE(critical.size(), 2);
+        QVERIFY(critical[0].contains("more than the 16 MiB") &&
+                critical[1].contains("for loading"));
     }
 };
 

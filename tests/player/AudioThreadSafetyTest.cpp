@@ -17,39 +17,29 @@ constexpr int sampleRate = 44100;
 constexpr int blockFrames = 256;
 constexpr int blocksPerSecond = sampleRate / blockFrames;
 
-// Distinct ratios to play, more than there are voices: paths of up to three
-// steps, one per ratio.
+// Distinct ratios to play, more than there are voices: the shortest paths
+// first, one per ratio.
 QStringList distinctPaths(int wanted)
 {
     const int steps[] = {2, -2, 3, -3, 5, -5, 7, -7, 11, -11};
     QStringList paths{QStringLiteral("/")};
     std::set<std::pair<std::uint64_t, std::uint64_t>> seen{{1, 1}};
-    QStringList frontier = paths;
-    while (paths.size() < wanted) {
-        QStringList next;
-        for (const QString& path : frontier)
-            for (int step : steps) {
-                const QString longer =
-                    (path == "/" ? QString() : path) + '/' + QString::number(step);
-                const std::optional<LatticeRatio> ratio = LatticePath(longer).ratio();
-                if (ratio && seen.insert({ratio->numerator(), ratio->denominator()}).second) {
-                    paths.append(longer);
-                    next.append(longer);
-                }
-            }
-        frontier = next;
-    }
+    for (int i = 0; paths.size() < wanted; ++i)
+        for (int step : steps) {
+            const QString longer = (i == 0 ? QString() : paths[i]) + '/' + QString::number(step);
+            const std::optional<LatticeRatio> ratio = LatticePath(longer).ratio();
+            if (ratio && seen.insert({ratio->numerator(), ratio->denominator()}).second)
+                paths.append(longer);
+        }
     return paths.mid(0, wanted);
 }
 
 } // namespace
 
-// The audio thread in steady state: a scripted stretch of playing (notes
-// starting, stopping and stolen, chords, mono, macros and volumes moving,
-// transpositions, primes, base frequency) runs on a thread of its own, as a
-// device callback does, with the events coming from this thread as from the
-// screen and the notices going back to it. That thread must not allocate,
-// free, or lock anything but libpd's own lock. Every shipped voice.
+// A scripted minute of playing (notes started, stopped and stolen, chords, mono, held keys,
+// macros, volumes, transpositions, primes, base frequency) rendered on a thread of its own
+// as a device callback would: that thread must not allocate, free, or lock anything but
+// libpd's own lock.
 class AudioThreadSafetyTest : public QObject
 {
     Q_OBJECT
@@ -61,12 +51,51 @@ private slots:
         if (!AudioThreadWatch::isAvailable())
             QSKIP("the sanitizers replace the allocator this test watches");
     }
-    void playingNeitherAllocatesNorLocks_data();
-    void playingNeitherAllocatesNorLocks();
+
+    void playingNeitherAllocatesNorLocks_data()
+    {
+        QTest::addColumn<QString>("voice");
+        for (const QString& voice : TestPatch::shippedVoices())
+            QTest::newRow(qPrintable(QFileInfo(voice).baseName())) << voice;
+    }
+    void playingNeitherAllocatesNorLocks()
+    {
+        QFETCH(QString, voice);
+        TestPatch patch;
+        player = std::make_unique<PdPlayer>();
+        QVERIFY(patch.useShipped(voice) && player->init());
+        player->initAudio(2, sampleRate);
+        QVERIFY(player->loadPatch(patch.mainPatch()));
+        connect(player.get(), &PdPlayer::noteToggled, this, [this] { ++notes; });
+        // Every note also goes out as a record, as for a MIDI output.
+        player->setNoteRecordsWanted(true);
+
+        // libpd's own lock: the one a block and a message take.
+        std::vector<float> buffer(2 * blockFrames);
+        queue(LatticeEvent::MasterVolumeSet, 0.8f);
+        AudioThreadWatch::reset();
+        AudioThreadWatch::watchThisThread(true);
+        player->processBlock(buffer.data(), blockFrames, false);
+        AudioThreadWatch::watchThisThread(false);
+        const std::vector<const void*> libpdLocks = AudioThreadWatch::counts().mutexes;
+
+        // Five seconds to settle whatever grows once (libpd's message buffer,
+        // the first steal), then a minute watched.
+        play(65 * blocksPerSecond, 5 * blocksPerSecond);
+        const AudioThreadWatch::Counts counts = AudioThreadWatch::counts();
+        player->term();
+
+        QVERIFY(notes > 1000); // the script did play
+        QVERIFY(records > notes);
+        QCOMPARE(player->droppedNoteRecords(), quint64(0));
+        QCOMPARE(counts.heapCalls, 0L);
+        QVERIFY(counts.locks > 0);
+        for (const void* mutex : counts.mutexes)
+            QVERIFY2(std::find(libpdLocks.begin(), libpdLocks.end(), mutex) != libpdLocks.end(),
+                     "the audio thread took a lock that is not libpd's");
+    }
 
 private:
-    // Queues the events of block `block` of the script.
-    void script(int block);
     void queue(int type, float value)
     {
         const LatticeEvent event(type, value);
@@ -77,136 +106,106 @@ private:
         const LatticeNoteEvent event(path);
         player->queueEventGui(&event);
     }
-    // Renders `blocks` on a thread of its own, watched from block
-    // `watchFrom` on, while this thread scripts each block before it is
-    // rendered and delivers the notices.
-    void play(int blocks, int watchFrom);
+
+    // A keyboard's key `key` going down or up, as the MIDI input writes it.
+    void hold(int key, const QString& path, bool down)
+    {
+        player->queueChunkMidi({down ? LatticeEvent::NoteOn : LatticeEvent::NoteOff,
+                                LatticePath(path).bytes(), std::uint8_t(key + 1), 0.7f});
+    }
+
+    // Queues the events of block `block` of the script.
+    void script(int block)
+    {
+        std::uniform_real_distribution<float> unit(0.2f, 0.8f);
+        const int bar = block / 200;
+        switch (block % 200) {
+        case 0: // a chord, or every fifth bar more notes than voices
+            notesOn = bar % 5 == 4 ? paths.size() : 4;
+            for (int i = 0; i < notesOn; ++i)
+                toggle(paths[(i + bar) % paths.size()]);
+            break;
+        case 20:
+            for (int macro = 0; macro < 8; ++macro)
+                queue(LatticeEvent::Macro1 + macro, unit(random));
+            break;
+        case 40:
+            queue(LatticeEvent::MasterVolumeSet, unit(random));
+            queue(LatticeEvent::VoiceVolumeSet, 0.5f + unit(random));
+            break;
+        case 60:
+            queue(LatticeEvent::Transpose, bar % 2 ? 3.0f : -3.0f);
+            queue(LatticeEvent::PrimeToggle, 11.0f);
+            queue(LatticeEvent::PrimeToggle, 11.0f);
+            queue(LatticeEvent::BaseFrequencySet, 430.0f + 20.0f * unit(random));
+            break;
+        case 80: // a melody in mono; every note steals the last one
+            queue(LatticeEvent::MonophonicSet, 1.0f);
+            for (int i = 0; i < 3; ++i)
+                toggle(paths[(i * 7 + bar) % paths.size()]);
+            queue(LatticeEvent::MonophonicSet, 0.0f);
+            break;
+        case 100: // keys held, one struck again, then released
+        case 110:
+            for (int key = 0; key < 3; ++key)
+                hold(key, paths[(key * 5 + bar) % paths.size()], block % 200 == 100);
+            if (block % 200 == 100)
+                hold(0, paths[bar % paths.size()], true);
+            break;
+        case 120:
+            for (int i = 0; i < std::min(notesOn, 4); ++i)
+                toggle(paths[(i + bar) % paths.size()]); // off again
+            break;
+        case 160:
+            queue(LatticeEvent::AllNotesOff, 1.0f);
+            break;
+        default:
+            break;
+        }
+    }
+
+    // Renders `blocks` on a thread of its own, watched from block `watchFrom` on; this
+    // thread scripts each block before it is rendered and delivers the notices.
+    void play(int blocks, int watchFrom)
+    {
+        std::atomic<int> scripted{-1}, rendered{-1};
+        std::thread audio([&] {
+            std::vector<float> buffer(2 * blockFrames);
+            for (int block = 0; block < blocks; ++block) {
+                while (scripted.load(std::memory_order_acquire) < block)
+                    std::this_thread::yield();
+                AudioThreadWatch::watchThisThread(block >= watchFrom);
+                player->processBlock(buffer.data(), blockFrames, false);
+                rendered.store(block, std::memory_order_release);
+            }
+            AudioThreadWatch::watchThisThread(false);
+        });
+        for (int block = 0; block < blocks; ++block) {
+            script(block);
+            scripted.store(block, std::memory_order_release);
+            while (rendered.load(std::memory_order_acquire) < block - 8)
+                player->deliverNotices();
+            player->deliverNotices();
+            for (NoteRecord record; player->noteRecords().pop(record);)
+                ++records;
+            if (block == watchFrom - 1) {
+                while (rendered.load(std::memory_order_acquire) < block)
+                    player->deliverNotices();
+                AudioThreadWatch::reset();
+                notes = 0;
+                records = 0;
+            }
+        }
+        audio.join();
+        player->deliverNotices();
+    }
 
     std::unique_ptr<PdPlayer> player;
     QStringList paths = distinctPaths(140);
     std::mt19937 random{7};
     int notesOn = 0;
-    long notes = 0;
+    long records = 0, notes = 0;
 };
-
-void AudioThreadSafetyTest::script(int block)
-{
-    std::uniform_real_distribution<float> unit(0.2f, 0.8f);
-    const int bar = block / 200;
-    switch (block % 200) {
-    case 0: // a chord, or every fifth bar more notes than voices
-        notesOn = bar % 5 == 4 ? paths.size() : 4;
-        for (int i = 0; i < notesOn; ++i)
-            toggle(paths[(i + bar) % paths.size()]);
-        break;
-    case 20:
-        for (int macro = 0; macro < 8; ++macro)
-            queue(LatticeEvent::Macro1 + macro, unit(random));
-        break;
-    case 40:
-        queue(LatticeEvent::MasterVolumeSet, unit(random));
-        queue(LatticeEvent::VoiceVolumeSet, 0.5f + unit(random));
-        break;
-    case 60:
-        queue(LatticeEvent::Transpose, bar % 2 ? 3.0f : -3.0f);
-        queue(LatticeEvent::PrimeToggle, 11.0f);
-        queue(LatticeEvent::PrimeToggle, 11.0f);
-        queue(LatticeEvent::BaseFrequencySet, 430.0f + 20.0f * unit(random));
-        break;
-    case 80: // a melody in mono; every note steals the last one
-        queue(LatticeEvent::MonophonicSet, 1.0f);
-        for (int i = 0; i < 3; ++i)
-            toggle(paths[(i * 7 + bar) % paths.size()]);
-        queue(LatticeEvent::MonophonicSet, 0.0f);
-        break;
-    case 120:
-        for (int i = 0; i < std::min(notesOn, 4); ++i)
-            toggle(paths[(i + bar) % paths.size()]); // off again
-        break;
-    case 160:
-        queue(LatticeEvent::AllNotesOff, 1.0f);
-        break;
-    default:
-        break;
-    }
-}
-
-void AudioThreadSafetyTest::play(int blocks, int watchFrom)
-{
-    std::atomic<int> scripted{-1};
-    std::atomic<int> rendered{-1};
-    std::thread audio([&] {
-        std::vector<float> buffer(2 * blockFrames);
-        for (int block = 0; block < blocks; ++block) {
-            while (scripted.load(std::memory_order_acquire) < block)
-                std::this_thread::yield();
-            AudioThreadWatch::watchThisThread(block >= watchFrom);
-            player->processBlock(buffer.data(), blockFrames, false);
-            rendered.store(block, std::memory_order_release);
-        }
-        AudioThreadWatch::watchThisThread(false);
-    });
-    for (int block = 0; block < blocks; ++block) {
-        script(block);
-        scripted.store(block, std::memory_order_release);
-        // The screen keeps up with the notices as its timer would.
-        while (rendered.load(std::memory_order_acquire) < block - 8)
-            player->deliverNotices();
-        player->deliverNotices();
-        if (block == watchFrom - 1) {
-            while (rendered.load(std::memory_order_acquire) < block)
-                player->deliverNotices();
-            AudioThreadWatch::reset();
-            notes = 0;
-        }
-    }
-    audio.join();
-    player->deliverNotices();
-}
-
-void AudioThreadSafetyTest::playingNeitherAllocatesNorLocks_data()
-{
-    QTest::addColumn<QString>("voice");
-    for (const QString& voice : TestPatch::shippedVoices())
-        QTest::newRow(qPrintable(QFileInfo(voice).baseName())) << voice;
-}
-
-void AudioThreadSafetyTest::playingNeitherAllocatesNorLocks()
-{
-    QFETCH(QString, voice);
-    TestPatch patch;
-    player = std::make_unique<PdPlayer>();
-    QVERIFY(patch.useShipped(voice) && player->init());
-    player->initAudio(2, sampleRate);
-    QVERIFY(player->loadPatch(patch.mainPatch()));
-    connect(player.get(), &PdPlayer::noteToggled, this, [this] { ++notes; });
-
-    // libpd's own lock: the one a block and a message take.
-    std::vector<float> buffer(2 * blockFrames);
-    queue(LatticeEvent::MasterVolumeSet, 0.8f);
-    AudioThreadWatch::reset();
-    AudioThreadWatch::watchThisThread(true);
-    player->processBlock(buffer.data(), blockFrames, false);
-    AudioThreadWatch::watchThisThread(false);
-    const std::vector<const void*> libpdLocks = AudioThreadWatch::counts().mutexes;
-
-    // Five seconds to settle whatever grows once (libpd's message buffer,
-    // the first steal), then a minute watched.
-    play(65 * blocksPerSecond, 5 * blocksPerSecond);
-    const AudioThreadWatch::Counts counts = AudioThreadWatch::counts();
-    player->term();
-
-    qInfo("%s: %ld allocations, %ld frees, %ld locks on %zu mutexes in %d blocks (%ld notes)",
-          qPrintable(QFileInfo(voice).baseName()), counts.allocations, counts.releases,
-          counts.locks, counts.mutexes.size(), 60 * blocksPerSecond, notes);
-    QVERIFY(notes > 1000); // the script did play
-    QCOMPARE(counts.allocations, 0L);
-    QCOMPARE(counts.releases, 0L);
-    QVERIFY(counts.locks > 0);
-    for (const void* mutex : counts.mutexes)
-        QVERIFY2(std::find(libpdLocks.begin(), libpdLocks.end(), mutex) != libpdLocks.end(),
-                 "the audio thread took a lock that is not libpd's");
-}
 
 QTEST_GUILESS_MAIN(AudioThreadSafetyTest)
 #include "AudioThreadSafetyTest.moc"

@@ -17,8 +17,7 @@
 namespace {
 
 thread_local bool watched = false;
-std::atomic<long> allocations{0};
-std::atomic<long> releases{0};
+std::atomic<long> heapCalls{0};
 std::atomic<long> locks{0};
 // Every mutex a watched thread locked; a watched thread is the only writer.
 std::array<std::atomic<const void*>, 32> lockedMutexes{};
@@ -69,25 +68,25 @@ void __libc_free(void* pointer);
 void* malloc(std::size_t size)
 {
     if (watched)
-        allocations.fetch_add(1, std::memory_order_relaxed);
+        heapCalls.fetch_add(1, std::memory_order_relaxed);
     return __libc_malloc(size);
 }
 void* calloc(std::size_t count, std::size_t size)
 {
     if (watched)
-        allocations.fetch_add(1, std::memory_order_relaxed);
+        heapCalls.fetch_add(1, std::memory_order_relaxed);
     return __libc_calloc(count, size);
 }
 void* realloc(void* pointer, std::size_t size)
 {
     if (watched)
-        allocations.fetch_add(1, std::memory_order_relaxed);
+        heapCalls.fetch_add(1, std::memory_order_relaxed);
     return __libc_realloc(pointer, size);
 }
 void* memalign(std::size_t alignment, std::size_t size)
 {
     if (watched)
-        allocations.fetch_add(1, std::memory_order_relaxed);
+        heapCalls.fetch_add(1, std::memory_order_relaxed);
     return __libc_memalign(alignment, size);
 }
 void* aligned_alloc(std::size_t alignment, std::size_t size)
@@ -102,7 +101,7 @@ int posix_memalign(void** result, std::size_t alignment, std::size_t size)
 void free(void* pointer)
 {
     if (watched && pointer)
-        releases.fetch_add(1, std::memory_order_relaxed);
+        heapCalls.fetch_add(1, std::memory_order_relaxed);
     __libc_free(pointer);
 }
 
@@ -139,8 +138,7 @@ void AudioThreadWatch::watchThisThread(bool on)
 
 void AudioThreadWatch::reset()
 {
-    allocations = 0;
-    releases = 0;
+    heapCalls = 0;
     locks = 0;
     lockedMutexCount = 0;
 }
@@ -148,8 +146,7 @@ void AudioThreadWatch::reset()
 AudioThreadWatch::Counts AudioThreadWatch::counts()
 {
     Counts counts;
-    counts.allocations = allocations.load();
-    counts.releases = releases.load();
+    counts.heapCalls = heapCalls.load();
     counts.locks = locks.load();
     for (int i = 0; i < lockedMutexCount.load(); ++i)
         counts.mutexes.push_back(lockedMutexes[std::size_t(i)].load());

@@ -1,8 +1,8 @@
 #include "PaAudioOutput.h"
-#include "LogCapture.h"
 #include "SignalLog.h"
 
 #include <QtTest>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -16,26 +16,21 @@ class ScriptedPaAudioOutput : public PaAudioOutput
 public:
     ScriptedPaAudioOutput()
     {
-        struct Row
-        {
-            const char* hostApi;
-            const char* name;
-            int outputs;
-        };
-        for (const Row& row :
+        using Row = std::tuple<const char*, const char*, int>; // host API, name, outputs
+        for (const auto& [hostApi, name, outputs] :
              {Row{"MME", "Microphone", 0}, Row{"MME", "Speakers", 2},
               Row{"Windows DirectSound", "Speakers", 2}, Row{"ASIO", "ASIO4ALL v2", 8},
               Row{"windows directsound", "Kopfh\xc3\xb6rer (USB)", 2},
               Row{"Windows WASAPI", "Line In", 0}, Row{"Windows WASAPI", "Speakers", 2}}) {
             PaDeviceInfo info{};
-            info.name = row.name;
+            info.name = name;
             info.hostApi = PaHostApiIndex(deviceInfos_.size());
-            info.maxOutputChannels = row.outputs;
+            info.maxOutputChannels = outputs;
             info.defaultLowOutputLatency = 0.01;
             info.defaultHighOutputLatency = 0.02;
             deviceInfos_.push_back(info);
             hostApiInfos_.push_back(PaHostApiInfo{});
-            hostApiInfos_.back().name = row.hostApi;
+            hostApiInfos_.back().name = hostApi;
         }
         this->devices(); // lists them, as init() would
     }
@@ -93,81 +88,59 @@ class PaAudioOutputTest : public QObject
     Q_OBJECT
 
 private slots:
-    void namesDevicesByHostApi();
-    void selectsDevices_data();
-    void selectsDevices();
-    void initFallsBackToDefaultDevice();
-};
-
-void PaAudioOutputTest::namesDevicesByHostApi()
-{
-    QCOMPARE(
-        ScriptedPaAudioOutput().devices(),
-        (QList<QString>{"MME: Speakers", "DS: Speakers", "ASIO: ASIO4ALL v2",
-                        QString::fromUtf8("DS: Kopfhörer (USB)"), "Windows WASAPI: Speakers"}));
-}
-
-void PaAudioOutputTest::selectsDevices_data()
-{
-    QTest::addColumn<int>("requested");
-    QTest::addColumn<int>("defaultDevice");
-    QTest::addColumn<int>("opened"); // PortAudio index; none: refused
-    QTest::addColumn<QString>("emitted");
-    QTest::addColumn<QString>("critical");
     // Refused before closing, the running stream goes on; otherwise -1
     // reports the close, then the list position the new stream runs on.
-    const char* none = "";
-    QTest::newRow("listed position") << 2 << 2 << 3 << "(-1) (2)" << none;
-    QTest::newRow("-1 opens the default") << -1 << 2 << 2 << "(-1) (1)" << none;
-    QTest::newRow("beyond the list opens the default") << 5 << 3 << 3 << "(-1) (2)" << none;
-    QTest::newRow("unlisted default reports 0") << -1 << 0 << 0 << "(-1) (0)" << none;
-    QTest::newRow("no default")
-        << -1 << int(paNoDevice) << int(paNoDevice) << none
-        << "No default output device returned from Pa_GetDefaultOutputDevice";
-    QTest::newRow("default beyond the count")
-        << -1 << 7 << int(paNoDevice) << none
-        << "Device index 0 passed to PaAudioOutput::selectDevice did not translate to valid "
-           "paIndex 7. Device count: 7.";
-}
+    void selectsDevices_data()
+    {
+        QTest::addColumn<int>("requested");
+        QTest::addColumn<int>("defaultDevice");
+        QTest::addColumn<int>("opened"); // PortAudio index; none: refused
+        QTest::addColumn<QString>("emitted");
+        QTest::newRow("listed position") << 2 << 2 << 3 << "(-1) (2)";
+        QTest::newRow("beyond the list opens the default") << 5 << 3 << 3 << "(-1) (2)";
+        QTest::newRow("unlisted default reports 0") << -1 << 0 << 0 << "(-1) (0)";
+        QTest::newRow("no default") << -1 << int(paNoDevice) << int(paNoDevice) << "";
+        QTest::newRow("default beyond the count") << -1 << 7 << int(paNoDevice) << "";
+    }
+    void selectsDevices()
+    {
+        QFETCH(int, requested);
+        QFETCH(int, defaultDevice);
+        QFETCH(int, opened);
+        QFETCH(QString, emitted);
+        ScriptedPaAudioOutput output;
+        QVERIFY(output.selectDevice(0));
+        output.openedDevice = paNoDevice;
+        output.defaultDevice = defaultDevice;
+        SignalLog signalLog(&output);
+        QCOMPARE(output.selectDevice(requested), opened != paNoDevice);
+        QCOMPARE(output.openedDevice, opened);
+        QCOMPARE(signalLog.take().join(' ').remove("selectedDeviceChanged"), emitted);
+        QVERIFY(output.isStreamRunning());
+        if (opened != paNoDevice)
+            QCOMPARE(output.openedLatency, 0.015); // the mean of low and high
+    }
 
-void PaAudioOutputTest::selectsDevices()
-{
-    QFETCH(int, requested);
-    QFETCH(int, defaultDevice);
-    QFETCH(int, opened);
-    QFETCH(QString, emitted);
-    QFETCH(QString, critical);
-    ScriptedPaAudioOutput output;
-    QVERIFY(output.selectDevice(0));
-    output.openedDevice = paNoDevice;
-    output.defaultDevice = defaultDevice;
-    SignalLog signalLog(&output);
-    LogCapture log;
-
-    QCOMPARE(output.selectDevice(requested), opened != paNoDevice);
-    QCOMPARE(output.openedDevice, opened);
-    QCOMPARE(log.texts(QtCriticalMsg).join('|'), critical);
-    QCOMPARE(signalLog.take().join(' ').remove("selectedDeviceChanged"), emitted);
-    QVERIFY(output.isStreamRunning());
-    if (opened != paNoDevice)
-        QCOMPARE(output.openedLatency, 0.015); // the mean of low and high
-}
-
-void PaAudioOutputTest::initFallsBackToDefaultDevice()
-{
-    ScriptedPaAudioOutput output;
-    output.defaultDevice = 3;
-    output.unavailableDevice = 1;
-    LogCapture log;
-    // The configured position 0 does not open: the default device takes over.
-    QVERIFY(output.init(200, 0, nullptr));
-    QCOMPARE(output.openedDevice, 3);
-    QCOMPARE(output.selectedDevice(), 2);
-    QCOMPARE(output.framesPerBuffer(), 256); // whole libpd blocks
-    output.term();
-    QVERIFY(!output.isStreamRunning());
-    QCOMPARE(output.selectedDevice(), -1);
-}
+    // Devices named by host API; the configured position 0 does not open: the
+    // default device takes over.
+    void initFallsBackToDefaultDevice()
+    {
+        ScriptedPaAudioOutput output;
+        QCOMPARE(
+            output.devices(),
+            (QList<QString>{"MME: Speakers", "DS: Speakers", "ASIO: ASIO4ALL v2",
+                            QString::fromUtf8("DS: Kopfhörer (USB)"), "Windows WASAPI: Speakers"}));
+        output.defaultDevice = 3;
+        output.unavailableDevice = 1;
+        QVERIFY(output.init(200, 0, nullptr));
+        QCOMPARE(output.openedDevice, 3);
+        QCOMPARE(output.selectedDevice(), 2);
+        QCOMPARE(output.framesPerBuffer(), 256); // whole libpd blocks
+        output.term();
+        QVERIFY(!output.isStreamRunning());
+        QCOMPARE(output.selectedDevice(), -1);
+    }
+};
 
 QTEST_GUILESS_MAIN(PaAudioOutputTest)
 #include "PaAudioOutputTest.moc"

@@ -7,9 +7,8 @@
 #include <thread>
 #include <vector>
 
-// An audio output without a device: its "stream" is a thread that calls
-// PdPlayer::processBlock() in a loop, as a device callback would. It can also
-// pretend to run a stream whose callback never comes (stalled). Controlled
+// An audio output without a device: its "stream" is a thread calling processBlock() in a
+// loop as a device callback would, or a stalled one whose callback never comes. Controlled
 // from the test's thread.
 class TestAudioOutput : public AudioOutput
 {

@@ -5,12 +5,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-// A patch folder for one test, in a temporary directory. By default it holds
-// the tests' own main patch: "lattice-in" drives 128 sine voices (5 ms
-// attack, 50 ms release, "voice-stop" once a released voice is silent),
-// "master-vol" scales the sum and "query-macros" is answered with
-// `macroAnswer`. useShipped() fills it instead as the program does. Test
-// thread.
+// A temporary patch folder holding the tests' own main patch: "lattice-in"
+// drives 128 sine voices (5 ms attack, 50 ms release, then "voice-stop"),
+// "master-vol" scales the sum, "query-macros" is answered with `macroAnswer`.
+// useShipped() fills it as the program does instead. Test thread.
 class TestPatch
 {
 public:

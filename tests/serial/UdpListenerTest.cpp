@@ -1,6 +1,6 @@
 #include "UdpListener.h"
-#include "LatticeNoteEvent.h"
 #include "LogCapture.h"
+#include "ModelFixtures.h"
 #include "Settings.h"
 
 #include <QDeadlineTimer>
@@ -13,43 +13,14 @@
 
 namespace {
 
-// Describes each event as "kind value [path]" on the listener thread, while
-// the map still owns it. A test holds the mutex to stop the listener inside
-// an event, so that it can queue datagrams behind it. Standard primitives
-// rather than Qt's, so that the thread sanitizer can follow the hand-overs.
-struct EventCollector
-{
-    void add(const LatticeEvent* event)
-    {
-        auto note = dynamic_cast<const LatticeNoteEvent*>(event);
-        const QString text = QString("%1 %2 %3")
-                                 .arg(event->type())
-                                 .arg(double(event->value()))
-                                 .arg(note ? note->path().toString() : QString());
-        ++arrived;
-        std::lock_guard<std::mutex> lock(mutex);
-        events.append(text.trimmed());
-    }
-    QStringList received()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return events;
-    }
-
-    std::mutex mutex;
-    std::atomic<int> arrived{0};
-    QStringList events;
-};
-
 // Lays a tag out the way the wand does: character i at 27 + 4i, the wand's
 // identifier at 23, filler everywhere else.
 QByteArray wandDatagram(const QByteArray& tag, int wand, int size = 72, char filler = 0)
 {
     QByteArray datagram(size, filler);
-    for (int i = 0; i < 10 && 27 + 4 * i < size; ++i)
+    for (int i = 0; i < 10; ++i)
         datagram[27 + 4 * i] = i < tag.size() ? tag[i] : '\0';
-    if (size > 23)
-        datagram[23] = static_cast<char>(wand);
+    datagram[23] = static_cast<char>(wand);
     return datagram;
 }
 
@@ -73,25 +44,34 @@ class UdpListenerTest : public QObject
 
     std::unique_ptr<QTemporaryDir> dataHome;
     std::unique_ptr<LogCapture> log;
-    std::unique_ptr<Settings> settings;
+    Settings settings;
     std::unique_ptr<UdpListener> listener;
-    std::unique_ptr<EventCollector> collector;
+    // Each event as "kind value [path]", described on the listener thread
+    // while the map owns it. Holding the mutex stops the listener inside an
+    // event. Standard primitives, which the thread sanitizer can follow.
+    std::mutex eventsMutex;
+    std::atomic<int> arrived{0};
+    QStringList events;
     QUdpSocket sender;
 
-    QString record(const char* text) const { return QString(text).arg(settings->udpPort); }
     bool waitForEvents(int count)
     {
-        return waitUntil([&] { return collector->arrived >= count; });
+        return waitUntil([&] { return arrived >= count; });
+    }
+    QStringList received()
+    {
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        return events;
     }
     bool startListening()
     {
         listener->start();
-        const QString opened = record("UDP socket opened on port %1");
+        const QString opened = QString("UDP socket opened on port %1").arg(settings.udpPort);
         return waitUntil([&] { return log->count(QtWarningMsg, opened) == 1; });
     }
     bool send(const QByteArray& datagram)
     {
-        const quint16 port = static_cast<quint16>(settings->udpPort);
+        const quint16 port = static_cast<quint16>(settings.udpPort);
         return sender.writeDatagram(datagram, QHostAddress::LocalHost, port) == datagram.size();
     }
 
@@ -99,132 +79,103 @@ private slots:
     void init()
     {
         dataHome = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_DATA_HOME", dataHome->path().toLocal8Bit());
-        QCoreApplication::setApplicationName(QStringLiteral("Elsted Tuning Lattice"));
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DataLocation);
-        QVERIFY(QDir().mkpath(folder));
-        QFile map(folder + QStringLiteral("/rfid_map.json"));
-        QVERIFY(map.open(QIODevice::WriteOnly) && map.write(testMap) == testMap.size());
+        QVERIFY(Fixtures::useDataFolderIn(*dataHome) &&
+                Fixtures::writeData("rfid_map.json", testMap));
         log = std::make_unique<LogCapture>();
-        settings = std::make_unique<Settings>();
         QUdpSocket probe; // a port nothing listens on at this moment
         QVERIFY(probe.bind(QHostAddress::Any, 0));
-        settings->udpPort = probe.localPort();
-        listener = std::make_unique<UdpListener>(*settings);
-        collector = std::make_unique<EventCollector>();
-        connect(listener.get(), &UdpListener::eventReceived,
-                [events = collector.get()](const LatticeEvent* event) { events->add(event); });
+        settings.udpPort = probe.localPort();
+        listener = std::make_unique<UdpListener>(settings);
+        events.clear();
+        arrived = 0;
+        connect(listener.get(), &UdpListener::eventReceived, [this](const LatticeEvent* event) {
+            const QString text = Fixtures::describe(event);
+            ++arrived;
+            std::lock_guard<std::mutex> lock(eventsMutex);
+            events.append(text);
+        });
     }
     void cleanup()
     {
-        listener->term();
         listener.reset();
         log.reset();
     }
 
-    void handlesDatagram_data()
-    {
-        QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<QString>("event");   // empty: none
-        QTest::addColumn<QString>("warning"); // empty: none
-        auto row = [](const char* name, const QByteArray& datagram, const char* event,
-                      const char* warning = "") {
-            QTest::newRow(name) << datagram << QString(event) << QString(warning);
-        };
-        row("tag matched whatever its case", wandDatagram("04A1B2C3D4", 1), "2 3");
-        row("wand byte 200", wandDatagram("abc", 200), "10 5");
-        row("tag ends at the first zero byte", wandDatagram(QByteArray("abc\0xyz", 7), 0), "10 5");
-        row("bytes outside the tag ignored", wandDatagram("c", -1, 72, '\xff'), "0 1 /-5/7");
-        row("zero first tag byte", wandDatagram("", 0), "",
-            "RFID  not found in mapping table. Ignoring.");
-        row("71 bytes", wandDatagram("abc", 0, 71), "",
-            "Discarding UDP packet due to wrong size 71");
-        row("73 bytes with a mapped tag", wandDatagram("abc", 0, 73), "",
-            "Discarding UDP packet due to wrong size 73");
-        row("empty datagram", QByteArray(), "", "Discarding UDP packet due to wrong size 0");
-    }
     // Every datagram is followed by a mapped one; its event proves that the
     // first was handled and that the loop went on.
-    void handlesDatagram()
+    void handlesDatagrams()
     {
-        QFETCH(QByteArray, datagram);
-        QFETCH(QString, event);
-        QFETCH(QString, warning);
+        const std::pair<QByteArray, QString> cases[] = {
+            {wandDatagram("04A1B2C3D4", 1), "2 3"}, // matched whatever its case
+            {wandDatagram("abc", 200), "10 5"},
+            {wandDatagram(QByteArray("abc\0xyz", 7), 0), "10 5"}, // ends at the first zero byte
+            {wandDatagram("c", -1, 72, '\xff'), "0 1 /-5/7"},     // bytes outside the tag ignored
+            {wandDatagram("", 0), ""},
+            {wandDatagram("abc", 0, 71), ""},
+            {wandDatagram("abc", 0, 73), ""},
+            {QByteArray(), ""}};
         QVERIFY(startListening());
-        QVERIFY(send(datagram) && send(wandDatagram("END", 0)));
-        const QStringList expected =
-            event.isEmpty() ? QStringList{"1 1"} : QStringList{event, "1 1"};
-        QVERIFY(waitForEvents(expected.size()));
-        QCOMPARE(collector->received(), expected);
-        QVERIFY(warning.isEmpty() || log->count(QtWarningMsg, warning) == 1);
+        QStringList expected;
+        for (const auto& [datagram, event] : cases) {
+            QVERIFY(send(datagram) && send(wandDatagram("END", 0)));
+            expected += event.isEmpty() ? QStringList{"1 1"} : QStringList{event, "1 1"};
+            QVERIFY2(waitForEvents(expected.size()), qPrintable(received().join('|')));
+        }
+        QCOMPARE(received(), expected);
     }
 
     // The wand can report many reads at once: none may be lost, and they are
     // handled in the order they came. The listener is held inside the event
-    // of a first datagram while the others wait in the socket's buffer.
-    void keepsABurstInArrivalOrder()
+    // of a first datagram while the others wait in the socket's buffer. Only
+    // the low 16 bits of the port count, and a stop ends the run cleanly.
+    void keepsABurstInArrivalOrderUntilStopped()
     {
         constexpr int burst = 10000;
+        QSignalSpy fatal(listener.get(), &UdpListener::fatalError);
+        settings.udpPort += 65536;
         QVERIFY(startListening());
         {
-            std::lock_guard<std::mutex> hold(collector->mutex);
+            std::lock_guard<std::mutex> hold(eventsMutex);
             QVERIFY(send(wandDatagram("end", 0)) && waitForEvents(1));
             QVERIFY(send(wandDatagram("c", 0)));
             for (int i = 0; i < 100; ++i)
-                QVERIFY(send(wandDatagram("unknown", 0)));
+                QVERIFY(send(wandDatagram("unknown", 0)) && send(wandDatagram("abc", 0, 71)));
             for (int i = 0; i < burst; ++i)
                 QVERIFY(send(wandDatagram("b", 0)));
         }
-        QVERIFY2(waitForEvents(2 + burst), qPrintable(QString::number(collector->arrived)));
-        const QStringList events = collector->received();
+        QVERIFY2(waitForEvents(2 + burst), qPrintable(QString::number(arrived)));
+        const QStringList events = received();
         QCOMPARE(events.size(), 2 + burst);
         QCOMPARE(events.mid(0, 3), (QStringList{"1 1", "0 1 /-5/7", "3 0.5"}));
-        // A flood of unknown tags writes one record, not one each.
-        QCOMPARE(log->texts(QtWarningMsg).filter("not found in mapping table").size(), 1);
-    }
-
-    void listensOnLowSixteenBitsOfPortUntilStopped()
-    {
-        QSignalSpy fatal(listener.get(), &UdpListener::fatalError);
-        settings->udpPort += 65536;
-        QVERIFY(startListening());
-        QVERIFY(send(wandDatagram("end", 0)) && waitForEvents(1));
+        // A flood from the network writes one record of each kind, not one each.
+        const QStringList warnings = log->texts(QtWarningMsg);
+        QCOMPARE(warnings.filter("not found in mapping table").size(), 1);
+        QCOMPARE(warnings.filter("wrong size 71").size(), 1);
         listener->term();
         QVERIFY(listener->isFinished());
         QCOMPARE(log->count(QtWarningMsg, "UDP thread exits run"), 1);
         QVERIFY(log->texts(QtCriticalMsg).isEmpty() && fatal.isEmpty());
     }
 
-    void reportsFatalError_data()
+    // A map that is not JSON, then a port in use: each ends the run with a
+    // message for the user and a critical record.
+    void reportsFatalErrors()
     {
-        QTest::addColumn<QString>("cause");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("port in use")
-            << "port"
-            << "Can't open UDP socket on port %1. UDP thread shutting down.";
-        QTest::newRow("map not JSON")
-            << "map"
-            << "Failed to load RFID mapping file, UDP thread shutting down.";
-    }
-    void reportsFatalError()
-    {
-        QFETCH(QString, cause);
-        QFETCH(QString, message);
-        QUdpSocket occupant;
-        if (cause == "port") {
-            QVERIFY(occupant.bind(QHostAddress::Any, static_cast<quint16>(settings->udpPort)));
-        } else {
-            QFile map(QStandardPaths::writableLocation(QStandardPaths::DataLocation) +
-                      QStringLiteral("/rfid_map.json"));
-            QVERIFY(map.open(QIODevice::WriteOnly) && map.write("{\"abc\": ") > 0);
-        }
-        message = message.arg(settings->udpPort);
         QSignalSpy fatal(listener.get(), &UdpListener::fatalError);
+        QVERIFY(Fixtures::writeData("rfid_map.json", "{\"abc\": "));
+        listener->start();
+        QVERIFY(listener->wait(5000) && Fixtures::writeData("rfid_map.json", testMap));
+        QUdpSocket occupant;
+        QVERIFY(occupant.bind(QHostAddress::Any, static_cast<quint16>(settings.udpPort)));
         listener->start();
         QVERIFY(listener->wait(5000));
-        QCOMPARE(fatal.count(), 1);
-        QCOMPARE(fatal.first().first().toString(), message);
-        QCOMPARE(log->texts(QtCriticalMsg).last(), '"' + message + '"');
+        QCOMPARE(fatal.count(), 2);
+        QCOMPARE(fatal[0][0].toString(),
+                 QString("Failed to load RFID mapping file, UDP thread shutting down."));
+        QCOMPARE(fatal[1][0].toString(),
+                 QString("Can't open UDP socket on port %1. UDP thread shutting down.")
+                     .arg(settings.udpPort));
+        QCOMPARE(log->texts(QtCriticalMsg).filter("shutting down").size(), 2);
         QVERIFY(!log->texts(QtWarningMsg).contains(QStringLiteral("UDP thread exits run")));
     }
 };

@@ -13,7 +13,6 @@ inline std::vector<float> channel(const std::vector<float>& interleaved, int ind
                                   int channels = 2)
 {
     std::vector<float> samples;
-    samples.reserve(interleaved.size() / std::size_t(channels));
     for (std::size_t i = std::size_t(index); i < interleaved.size(); i += std::size_t(channels))
         samples.push_back(interleaved[i]);
     return samples;
@@ -54,9 +53,8 @@ inline double magnitudeAt(const std::vector<float>& samples, double frequency, i
                      coefficient * previous * beforePrevious);
 }
 
-// The strongest frequency between low and high: a 1 Hz scan, then a
-// golden-section search around the best step. For a steady tone over a
-// few thousand samples this is exact to well under 0.1 Hz.
+// The strongest frequency between low and high: a 1 Hz scan, then a golden-section
+// search around the best step; for a steady tone, exact to well under 0.1 Hz.
 inline double dominantFrequency(const std::vector<float>& samples, int sampleRate, double low,
                                 double high)
 {

@@ -1,8 +1,7 @@
-// A plugin that window tests and benchmarks load into the real program
-// (QT_PLUGIN_PATH, QT_QPA_GENERIC_PLUGINS=latticewindowprobe) to learn where
-// its widgets are. One line each on standard error, joined by standard output
-// (the LATTICE_DUMP_BALLS lines) so that both arrive in order:
-//
+// Loaded into the real program (QT_PLUGIN_PATH, QT_QPA_GENERIC_PLUGINS=
+// latticewindowprobe) to tell where its widgets are. One line each on standard
+// error, joined by standard output (the LATTICE_DUMP_BALLS lines) so that both
+// arrive in order:
 //   probe first-frame NANOSECONDS   the main window's first frame painted
 //   probe input NANOSECONDS         a key or mouse button press received
 //   probe popup 1|0                 a popup (a combo box's list) shown or hidden
@@ -13,20 +12,7 @@
 // Rectangles in screen pixels, times CLOCK_MONOTONIC. A report follows every
 // change on screen once nothing has changed for a moment. GUI thread only.
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QComboBox>
-#include <QEvent>
-#include <QGenericPlugin>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QMainWindow>
-#include <QPointer>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QTimer>
-#include <QUrl>
-#include <algorithm>
+#include <QtWidgets>
 #include <chrono>
 #include <cstdio>
 #include <unistd.h>
@@ -103,10 +89,9 @@ public:
             QTimer::singleShot(
                 0, this, [] { printLine("first-frame " + QByteArray::number(nowNanoseconds())); });
         }
-        const QEvent::Type changes[] = {QEvent::Paint, QEvent::Show, QEvent::Hide, QEvent::Move,
-                                        QEvent::Resize};
-        if (window &&
-            std::find(std::begin(changes), std::end(changes), type) != std::end(changes)) {
+        static const QSet<int> changes{QEvent::Paint, QEvent::Show, QEvent::Hide, QEvent::Move,
+                                       QEvent::Resize};
+        if (window && changes.contains(type)) {
             window_ = window;
             settle_.start();
         }
