@@ -12,6 +12,9 @@ DiagnosticsDialog::DiagnosticsDialog(QWidget* parent)
     ui->setupUi(this);
     // A log reads better at full screen.
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint);
+    // It listens for as long as the program runs, shown or not: on an
+    // installation that runs for days only the latest records are kept.
+    ui->textArea->setMaximumBlockCount(historyLines);
     connect(TuningLatticeApplication::instance(), &TuningLatticeApplication::diagnosticMessage,
             this, &DiagnosticsDialog::onMessage, Qt::AutoConnection);
 }

@@ -10,9 +10,9 @@ class DiagnosticsDialog;
 
 // A read-only log window for the people who support the instrument: it shows
 // the diagnostic lines the application emits for the source files named on
-// the command line. It keeps every line it receives while hidden, so showing
-// it again shows the history since it was built. Ctrl+9 in the main window
-// shows and hides it; Close hides it. While it shows, the audio thread's
+// the command line. It keeps the latest historyLines lines it receives,
+// also while hidden, so showing it again shows the recent history. Ctrl+9 in
+// the main window shows and hides it; Close hides it. While it shows, the audio thread's
 // debug traces are on (they cost the callback time and allocations, so
 // they are off while nobody reads them).
 //
@@ -23,6 +23,8 @@ class DiagnosticsDialog : public QDialog
     Q_OBJECT
 
 public:
+    static constexpr int historyLines = 5000;
+
     // Listens to the application's diagnosticMessage from now on.
     explicit DiagnosticsDialog(QWidget* parent = nullptr);
     ~DiagnosticsDialog() override;

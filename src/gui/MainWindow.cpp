@@ -6,10 +6,12 @@
 #include "LatticeLeavesWidget.h"
 #include "LatticeView.h"
 #include "LayoutConstants.h"
+#include "MidiMap.h"
 #include "OptionsDialog.h"
 #include "PdPlayer.h"
 #include "PrimeToggleButton.h"
 #include "QuotedText.h"
+#include "ScalaExchange.h"
 #include "Settings.h"
 #include "StartupTrace.h"
 #include "TuningLatticeApplication.h"
@@ -21,10 +23,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QThread>
 #include <cmath>
@@ -101,6 +107,7 @@ MainWindow::MainWindow(Lattice* lattice, QWidget* parent)
     ui->grapeLayer->initLayer(1, lattice);
     ui->centralStack->setCurrentIndex(application().settings().circlesView ? 0 : 1);
     createSwitcher();
+    createScalaMenu();
     ui->patchMenu->installEventFilter(this);
     for (QWidget* preset :
          {static_cast<QWidget*>(ui->presetDecButton), static_cast<QWidget*>(ui->presetIncButton),
@@ -386,6 +393,126 @@ void MainWindow::on_loadPatchButton_clicked()
         return;
     lastPatchDir = QFileInfo(file).path();
     loadPatch(file);
+}
+
+// Under the patch controls, where the hidden presets would be: "Scala" opens
+// a menu to take the lattice or the chord out as a scale, or to bring a
+// scale in as what the MIDI keys play.
+void MainWindow::createScalaMenu()
+{
+    auto* button = new QPushButton(tr("Scala"), this);
+    button->setObjectName(QStringLiteral("scalaButton"));
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setToolTip(tr("Export the lattice or the sounding chord as a Scala scale, or import "
+                          "a scale for the MIDI keys"));
+    auto* menu = new QMenu(button);
+    const QString scales = tr("Scala scales (*.scl)");
+    const auto folder = [] { return QDir::homePath(); };
+    menu->addAction(tr("Export the lattice as a scale…"), this, [=] {
+        const QString path = QFileDialog::getSaveFileName(this, tr("Export the lattice"),
+                                                          folder() + "/lattice.scl", scales);
+        if (!path.isEmpty())
+            exportLatticeScale(path);
+    });
+    menu->addAction(tr("Export the sounding chord as a scale…"), this, [=] {
+        const QString path = QFileDialog::getSaveFileName(this, tr("Export the chord"),
+                                                          folder() + "/chord.scl", scales);
+        if (!path.isEmpty())
+            exportChordScale(path);
+    });
+    menu->addAction(tr("Import a scale for the MIDI keys…"), this, [=] {
+        const QString path = QFileDialog::getOpenFileName(this, tr("Import a scale"), folder(),
+                                                          scales);
+        if (!path.isEmpty())
+            importScaleAsKeyMap(path);
+    });
+    button->setMenu(menu);
+    ui->gridLayout->addWidget(button, 1, 2);
+}
+
+bool MainWindow::exportLatticeScale(const QString& path)
+{
+    ScalaScale scale = scaleOfLattice(*lattice, QFileInfo(lattice->filePath).fileName());
+    scale.fileName = QFileInfo(path).fileName();
+    QString error;
+    if (!writeReplacing(path, scale.write(), &error)) {
+        application().showCriticalMessage(error);
+        return false;
+    }
+    qWarning().noquote() << QStringLiteral("Exported the lattice, %1 degrees, to %2")
+                                .arg(scale.pitches.size())
+                                .arg(quotedText(path));
+    return true;
+}
+
+// The chord's scale, and beside it a .kbm for a synthesizer to play it from
+// the keys of the key map, the black ball's frequency on key 69.
+bool MainWindow::exportChordScale(const QString& path)
+{
+    ScalaScale scale = scaleOfChord(lattice->playingRatios().values(), tr("A chord of the lattice"));
+    scale.fileName = QFileInfo(path).fileName();
+    const QString kbmPath = QFileInfo(path).path() + '/' + QFileInfo(path).completeBaseName() + ".kbm";
+    QFile keys(TuningLatticeApplication::dataDirectory() + QStringLiteral("/midi_map.json"));
+    QJsonObject keyMap = keys.open(QIODevice::ReadOnly) && keys.size() < SerializableRoot::maxFileBytes
+                             ? QJsonDocument::fromJson(keys.readAll()).object()
+                             : QJsonObject();
+    KeyboardMapping mapping = mappingForKeys(scale, keyMap, double(lattice->baseFrequency()));
+    mapping.fileName = QFileInfo(kbmPath).fileName();
+    QString error;
+    if (!writeReplacing(path, scale.write(), &error) ||
+        !writeReplacing(kbmPath, mapping.write(), &error)) {
+        application().showCriticalMessage(error);
+        return false;
+    }
+    qWarning().noquote() << QStringLiteral("Exported the chord to %1 and %2")
+                                .arg(quotedText(path), quotedText(kbmPath));
+    return true;
+}
+
+// A .kbm of the same name beside the scale is read with it.
+bool MainWindow::importScaleAsKeyMap(const QString& path)
+{
+    QString error;
+    const auto read = [&error](const QString& file) {
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly) || in.size() > SerializableRoot::maxFileBytes)
+            error = tr("%1 could not be read.").arg(file);
+        return error.isEmpty() ? in.readAll() : QByteArray();
+    };
+    std::optional<ScalaScale> scale = ScalaScale::parse(read(path), QFileInfo(path).fileName(), &error);
+    std::optional<KeyboardMapping> mapping;
+    const QString kbmPath = QFileInfo(path).path() + '/' + QFileInfo(path).completeBaseName() + ".kbm";
+    if (scale && QFileInfo::exists(kbmPath)) {
+        mapping = KeyboardMapping::parse(read(kbmPath), QFileInfo(kbmPath).fileName(), &error);
+        if (!mapping)
+            scale.reset();
+    }
+    const QString keyMapPath = TuningLatticeApplication::dataDirectory() + "/midi_map.json";
+    const ScalaImport imported = scale ? importScale(*scale, mapping) : ScalaImport{};
+    QFile current(keyMapPath);
+    const QJsonObject keyMap = current.open(QIODevice::ReadOnly) &&
+                                       current.size() < SerializableRoot::maxFileBytes
+                                   ? QJsonDocument::fromJson(current.readAll()).object()
+                                   : MidiMap::defaultMap();
+    current.close();
+    if (!scale || imported.midiMap.isEmpty() ||
+        !writeReplacing(keyMapPath, QJsonDocument(withKeysOf(keyMap, imported)).toJson(), &error)) {
+        application().showCriticalMessage(
+            tr("The scale was not imported: %1").arg(error.isEmpty() ? tr("no degree has a path") : error));
+        return false;
+    }
+    application().reloadMidiMap();
+    QString report = tr("%1 keys now play %2 of the %3 degrees of %4.")
+                         .arg(imported.midiMap.size())
+                         .arg(imported.degrees - imported.refusals.size())
+                         .arg(imported.degrees)
+                         .arg(QFileInfo(path).fileName());
+    if (!imported.refusals.isEmpty())
+        report += '\n' + tr("Refused:") + '\n' + imported.refusals.join('\n');
+    qWarning().noquote() << report;
+    if (!imported.refusals.isEmpty())
+        application().showCriticalMessage(report);
+    return true;
 }
 
 void MainWindow::onPatchDecRequested()

@@ -100,8 +100,16 @@ protected:
     // text; they are passed to keyPressEvent instead.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+public:
+    // The Scala menu's work; each asks for a file, and reports what it did
+    // or refused in a message.
+    bool exportLatticeScale(const QString& path);
+    bool exportChordScale(const QString& path);
+    bool importScaleAsKeyMap(const QString& path);
+
 private:
     void createSwitcher();
+    void createScalaMenu();
     void connectPlayer();
     void createDialogs();
 

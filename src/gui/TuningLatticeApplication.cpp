@@ -363,6 +363,15 @@ void TuningLatticeApplication::startMidi()
     midiOutput_.start(output);
 }
 
+bool TuningLatticeApplication::reloadMidiMap()
+{
+    // The input's thread reads the map; it is closed while the map changes.
+    midiInput_.close();
+    const bool loaded = midiMap_.load();
+    startMidi();
+    return loaded;
+}
+
 void TuningLatticeApplication::onUdpFatalError(QString error)
 {
     showCriticalMessage(tr("Failed to connect to the lattice, only screen-based interaction will "

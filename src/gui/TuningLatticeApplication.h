@@ -70,6 +70,8 @@ public:
     // Opens the keyboard input and the output to other synthesizers as the
     // options say, closing what was open; again whenever they change.
     void startMidi();
+    // Reads midi_map.json again (the keyboard input pauses meanwhile).
+    bool reloadMidiMap();
     // Null until init() has created the window.
     MainWindow* mainWindow() const { return mainWindow_; }
 

@@ -3,6 +3,7 @@
 // Set-up shared by the tests that run inside a TuningLatticeApplication of their own.
 
 #include "SignalLog.h"
+#include "TestFiles.h"
 #include "TuningLatticeApplication.h"
 
 #include <QtTest>
@@ -10,14 +11,6 @@
 inline TuningLatticeApplication& app()
 {
     return *TuningLatticeApplication::instance();
-}
-
-// Writes path, making its folder; true when all of contents went in.
-inline bool putFile(const QString& path, const QByteArray& contents = QByteArray())
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 // Runs the queued events as the audio thread would; what the player emitted.

@@ -13,12 +13,6 @@ namespace {
 
 const QString stamp = "\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] ";
 
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 bool matches(const QString& pattern, const QString& text)
 {
     return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(text).hasMatch();
@@ -58,7 +52,7 @@ class ApplicationFilesTest : public QObject
     int logSizeAtStart = 0;
 
     // What the running test's records appended to log.txt.
-    QString appended() const { return QString::fromUtf8(contents(logPath).mid(logSizeAtStart)); }
+    QString appended() const { return QString::fromUtf8(readFile(logPath).mid(logSizeAtStart)); }
 
 private slots:
     void initTestCase()
@@ -74,7 +68,7 @@ private slots:
         scratch = std::make_unique<QTemporaryDir>();
         app().setResourceDirectory(scratch->filePath("bin"));
         app().setDiagnosticFilters({});
-        logSizeAtStart = contents(logPath).size();
+        logSizeAtStart = readFile(logPath).size();
     }
 
     // A full log.txt becomes log.txt.1 before the next record.
@@ -86,8 +80,8 @@ private slots:
         file.close();
         qWarning("after the rotation");
         QVERIFY(QFileInfo(logPath + ".1").size() > TuningLatticeApplication::logRotateBytes);
-        QVERIFY(contents(logPath).contains("after the rotation"));
-        QVERIFY(contents(logPath).size() < 1000);
+        QVERIFY(readFile(logPath).contains("after the rotation"));
+        QVERIFY(readFile(logPath).size() < 1000);
     }
 
     void channelCarriesSelectedRecords_data()
@@ -185,7 +179,7 @@ private slots:
             QVERIFY2(critical.size() == 1 && critical.at(0).contains(to),
                      qPrintable(critical.join('\n')));
         else
-            QCOMPARE(contents(to), expected);
+            QCOMPARE(readFile(to), expected);
     }
 
     // Both sheets join as Latin-1, cut at a zero byte; an unreadable one leaves

@@ -107,8 +107,7 @@ private slots:
             "lattice.json");
     }
 
-    // Given a start-up step that cannot succeed, the program shows exactly one
-    // message, logs it, shows no window and exits with 1.
+    // Exactly one message, logged too, no window, and exit status 1.
     void fatalFailureEndsStartup()
     {
         QFETCH(QString, cause);
@@ -161,9 +160,8 @@ private slots:
         QTest::newRow("SIGTERM, damaged files") << int(SIGTERM) << true;
     }
 
-    // A termination signal runs the whole shutdown: status 0, the audio closed
-    // after the patch, and options.json holding what the run changed. Damaged
-    // files do not stop the program: it says why and runs with the defaults.
+    // Status 0, the audio closed after the patch, and options.json holding what the run
+    // changed. Damaged files do not stop the program: it says why and uses the defaults.
     void endsOrderlyOnSignal()
     {
         QFETCH(int, signalNumber);

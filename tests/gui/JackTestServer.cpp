@@ -36,7 +36,8 @@ JackTestServer::~JackTestServer()
         QProcess::execute("bash", {serverScript(), "stop", name_});
 }
 
-std::vector<double> JackTestServer::levels(const std::vector<double>& frequencies) const
+std::vector<double> JackTestServer::levels(const std::vector<double>& frequencies,
+                                           const QString& port) const
 {
     QTemporaryDir folder;
     const QString take = folder.filePath("take.wav");
@@ -44,7 +45,7 @@ std::vector<double> JackTestServer::levels(const std::vector<double>& frequencie
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     addTo(environment);
     recorder.setProcessEnvironment(environment);
-    recorder.start("jack_rec", {"-f", take, "-d", "1", "PortAudio:out_0"});
+    recorder.start("jack_rec", {"-f", take, "-d", "1", port});
     if (recorder.waitForFinished(10000) && recorder.exitCode() == 0)
         sox.start("sox", {take, "-t", "f32", "-r", "44100", "-", "remix", "1", "trim", "0.5"});
     if (!sox.waitForFinished(10000) || sox.exitCode() != 0)

@@ -3,9 +3,8 @@
 #include <QProcessEnvironment>
 #include <vector>
 
-// A private JACK server on the dummy backend for one test executable, run by
-// scripts/jack-test-server.sh, which also stops it should the test process
-// die first. Test thread only.
+// A private JACK server on the dummy backend, run by scripts/jack-test-server.sh,
+// which also stops it should the test process die first. Test thread only.
 class JackTestServer
 {
 public:
@@ -23,10 +22,11 @@ public:
         environment.insert("JACK_DEFAULT_SERVER", name_);
         environment.insert("JACK_NO_START_SERVER", "1");
     }
-    // The magnitudes of frequencies in one second recorded from the
-    // program's first channel (PortAudio:out_0) from half a second on, when
-    // attacks have settled; zeros (and a warning why) when the recording failed.
-    std::vector<double> levels(const std::vector<double>& frequencies) const;
+    // The magnitudes of frequencies in what port plays from half a second to a
+    // second on, when attacks have settled; zeros (and a warning why) when the
+    // recording failed.
+    std::vector<double> levels(const std::vector<double>& frequencies,
+                               const QString& port = "PortAudio:out_0") const;
 
 private:
     QString name_;

@@ -64,16 +64,14 @@ void writeGlyphs(const QString& folder, int skipped = -1)
 {
     const char* const names[] = {"trebleclef", "bassclef",    "doubleflat", "flat",
                                  "sharp",      "doublesharp", "note"};
-    QDir().mkpath(folder);
-    for (int i = 0; i < CardStackWidget::GlyphCount; ++i) {
-        QFile file(QStringLiteral("%1/%2.svg").arg(folder, names[i]));
-        if (i != skipped && file.open(QIODevice::WriteOnly))
-            file.write(
+    for (int i = 0; i < CardStackWidget::GlyphCount; ++i)
+        if (i != skipped)
+            putFile(
+                QStringLiteral("%1/%2.svg").arg(folder, names[i]),
                 QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 %1 10\">"
                                "<rect width=\"%1\" height=\"10\" style=\"fill:#000000\"/></svg>")
                     .arg(i + 1)
                     .toLatin1());
-    }
 }
 
 // The glyph a widget shows, or -1 for none.
@@ -178,8 +176,7 @@ private slots:
         }
     }
 
-    // The near-black root lights up while it sounds and dims when silent, its
-    // ring standing out from the lattice's ground (at least 3:1) either way.
+    // Silent, the root dims; its ring stands out from the ground (3:1) either way.
     void brightensTheSoundingRootMost()
     {
         LatticeView view;
@@ -195,8 +192,7 @@ private slots:
         QVERIFY(contrast(root->pen().color(), ground) >= 3.0 && root->pen().width() > 0);
     }
 
-    // Disabling 3 hides /3, its leaf, its child, its lines and its card; enabling
-    // brings them back. Disabling 5 hides only the 5-leaves.
+    // Enabling 3 again brings them back; disabling 5 hides only the 5-leaves.
     void disabledPrimeHidesBallsLeavesLinesAndCard()
     {
         LatticeLayer layer;
@@ -223,8 +219,7 @@ private slots:
         QCOMPARE(layer.cardStack()->cardCount(), 1);
     }
 
-    // The card follows its ratio through a transposition and a reload, also in
-    // a layer hidden meanwhile.
+    // Also in a layer hidden meanwhile.
     void cardFollowsTranspositionAndReload()
     {
         LatticeLayer shown;
@@ -271,8 +266,7 @@ private slots:
         QCOMPARE(stack->cardCount(), 0);
     }
 
-    // The model keeps links to any ball; the view draws neither the +5 leaf's
-    // children nor links to a leaf or beneath it.
+    // The model keeps links to any ball and the +5 leaf's children.
     void drawsNeitherChildrenOfLeavesNorLinksToThem()
     {
         lattice->read(QJsonDocument::fromJson(R"({"root": {"children": {
@@ -336,8 +330,7 @@ private slots:
         }
     }
 
-    // Every exact black fill and stroke takes the colour of the highest prime of
-    // the ball's path and the transposition.
+    // Exact black takes the colour of the highest prime of path and transposition.
     void recolorsBlackByTheHighestPrime()
     {
         Lattice& lattice = app().lattice();
@@ -367,9 +360,8 @@ private slots:
         QCOMPARE(shownGlyph(svg(card, 1)), CardStackWidget::Note);
     }
 
-    // Cards stand in their balls' height order inside the column, apart when
-    // there is room, else overlapping so that each heading (name, cents, ratio)
-    // stays in sight; also after a resize and a removal. No ball has two cards.
+    // Apart when there is room, else overlapping with each heading (name, cents, ratio)
+    // in sight; also after a resize and a removal. No ball has two cards.
     void stacksCardsInBallOrderShowingEveryHeading()
     {
         const std::pair<QStringList, QSize> cases[] = {
@@ -405,9 +397,8 @@ private slots:
         }
     }
 
-    // A refused arrow is disabled and paints nothing, an allowed one a triangle
-    // pointing its way; one that has not heard of the change yet asks the model
-    // on click. Each case: steps taken, the arrow's step, its count, allowed.
+    // A refused arrow paints nothing; one that missed the change asks the model on
+    // click. Each case: steps taken, the arrow's step, its count, allowed.
     void arrowShowsItsCountAndRefusals()
     {
         const std::tuple<QList<int>, int, QString, bool> cases[] = {
@@ -507,8 +498,7 @@ private:
                 QVERIFY2(card->y() + text->geometry().bottom() < below + 1, name);
             }
 
-            // The guide leaves the ball at its height and ends on the card's
-            // left edge where the card is in sight.
+            // The guide leaves the ball at its height, ends on the card's left edge in sight.
             const QPoint centre = centreOf(balls[i]);
             const QLineF* line = std::find_if(lines.begin(), lines.end(), [&](const QLineF& l) {
                 return l.p1().y() == centre.y() && l.p1().x() > centre.x();

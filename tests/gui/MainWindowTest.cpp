@@ -11,6 +11,7 @@
 #include "LayoutConstants.h"
 #include "OptionsDialog.h"
 #include "PlayerMetaTypes.h"
+#include "RenderBlocks.h"
 #include "TestAudioOutput.h"
 #include "TestPatch.h"
 #include "TweakDialog.h"
@@ -40,12 +41,6 @@ void settle()
     do
         QCoreApplication::processEvents();
     while (!drain().isEmpty());
-}
-
-void queue(int type, float value)
-{
-    const LatticeEvent event(type, value);
-    app().player().queueEventGui(&event);
 }
 
 // Three devices that run no stream; the ones listed in failing do not open.
@@ -98,8 +93,8 @@ private slots:
     void cleanup()
     {
         window.reset();
-        queue(LatticeEvent::Transpose, 0.0f);
-        queue(LatticeEvent::BaseFrequencySet, 440.0f);
+        queue(app().player(), LatticeEvent::Transpose, 0.0f);
+        queue(app().player(), LatticeEvent::BaseFrequencySet, 440.0f);
         settle();
     }
 
@@ -130,8 +125,7 @@ private slots:
         QTest::newRow("default patch at start-up") << "start-up";
     }
 
-    // The message box is shown, the menu keeps its entries (a new file does not
-    // join it) and shows the entry loaded before, or "None loaded" at start-up.
+    // A message; the menu keeps its entries (a new file does not join them).
     void failedLoadKeepsThePreviousEntry()
     {
         QFETCH(QString, failure);
@@ -164,13 +158,12 @@ private slots:
         QCOMPARE(menu->currentText(), atStartUp ? "None loaded" : "A");
     }
 
-    // The volume slider sends; the player's answers move it without an echo
-    // and update the readout.
+    // The player's answers move the volume slider without an echo.
     void controlsSendAndFollowThePlayer()
     {
         window = makeWindow({});
         auto* slider = child<QSlider>("volumeSlider");
-        queue(LatticeEvent::MasterVolumeSet, 0.5f);
+        queue(app().player(), LatticeEvent::MasterVolumeSet, 0.5f);
         QCOMPARE(drain(), QStringList{"volumeChanged(0.5)"});
         QCoreApplication::processEvents();
         QCOMPARE(slider->value(), 70);
@@ -178,9 +171,9 @@ private slots:
         slider->setValue(35);
         QCOMPARE(drain(), QStringList{"volumeChanged(0.25)"});
 
-        queue(LatticeEvent::BaseFrequencySet, 261.6256f);
-        queue(LatticeEvent::Transpose, 3.0f);
-        queue(LatticeEvent::Transpose, -5.0f);
+        queue(app().player(), LatticeEvent::BaseFrequencySet, 261.6256f);
+        queue(app().player(), LatticeEvent::Transpose, 3.0f);
+        queue(app().player(), LatticeEvent::Transpose, -5.0f);
         settle();
         QCOMPARE(child<QLabel>("infoLabel1")->text(), "Transposed prime steps: /3/-5");
         // 261.6256 * 3/2 * 4/5
@@ -219,12 +212,15 @@ private slots:
         emit app().diagnosticMessage("[12:00:01.000]  second");
         QTest::keyClick(child<QComboBox>("patchMenu"), Qt::Key_9, Qt::ControlModifier);
         QVERIFY(diagnostics->isVisible());
-        QCOMPARE(diagnostics->findChild<QPlainTextEdit*>("textArea")->toPlainText(),
-                 "[12:00:00.000]  first\n[12:00:01.000]  second");
+        auto* text = diagnostics->findChild<QPlainTextEdit*>("textArea");
+        QCOMPARE(text->toPlainText(), "[12:00:00.000]  first\n[12:00:01.000]  second");
+        // Days of records keep only the latest.
+        for (int i = 0; i < DiagnosticsDialog::historyLines; ++i)
+            emit app().diagnosticMessage(QString("[12:00:02.000]  %1").arg(i));
+        QCOMPARE(text->blockCount(), DiagnosticsDialog::historyLines);
+        QVERIFY(text->toPlainText().startsWith("[12:00:02.000]  0\n"));
     }
 
-    // The cog brings the open options dialog forward instead of stacking a
-    // second one; the look switcher always offers the look that is not on.
     void cogRaisesTheOpenDialogAndSwitcherOffersTheOtherLook()
     {
         window = makeWindow({});
@@ -253,8 +249,7 @@ private slots:
         diameter->setValue(5000);
         QCOMPARE(BALL_DIAMETER, 1000);
 
-        const LatticeNoteEvent root{LatticePath()};
-        app().player().queueEventGui(&root);
+        toggle(app().player(), "/");
         QCOMPARE(drain(), QStringList{"noteToggled(1/1,true)"});
         diameter->setValue(80);
         const LatticeView* view = window->currentView();
@@ -283,8 +278,7 @@ private slots:
         settle();
     }
 
-    // A device that does not open is reported, and the one open before is
-    // opened and shown again. With none open yet, opening the dialog opens none.
+    // The device open before is opened and shown again; with none open, the dialog opens none.
     void deviceChoiceFallsBackOnFailure()
     {
         ScriptedAudioOutput output;
@@ -332,8 +326,7 @@ private slots:
         app().startMidi();
     }
 
-    // With the shipped style, nothing in the window insists on more than a
-    // 1024 x 600 screen leaves beside a title bar.
+    // With the shipped style the window fits what a 1024 x 600 screen leaves beside a title bar.
     void fitsASmallScreen()
     {
         app().setResourceDirectory(QCoreApplication::applicationDirPath());

@@ -1,4 +1,5 @@
 #include "ProgramRun.h"
+#include "ToolRun.h"
 
 #include <QUdpSocket>
 
@@ -11,19 +12,6 @@ ProgramRun::ProgramRun(const QString& program)
     environment_.insert("XDG_CONFIG_HOME", folder() + "/config");
     environment_.insert("LATTICE_MESSAGE_LOG", folder() + "/messages.jsonl");
     environment_.insert("LATTICE_STARTUP_TRACE", "1");
-}
-
-bool ProgramRun::writeDataFile(const QString& name, const QByteArray& contents) const
-{
-    QDir().mkpath(dataDirectory());
-    QFile file(dataDirectory() + '/' + name);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-}
-
-QByteArray ProgramRun::read(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool ProgramRun::waitUntil(const std::function<bool()>& done)
@@ -48,7 +36,7 @@ bool ProgramRun::waitForExit()
 QStringList ProgramRun::messages() const
 {
     QStringList texts;
-    for (const QByteArray& line : read(folder() + "/messages.jsonl").split('\n'))
+    for (const QByteArray& line : readFile(folder() + "/messages.jsonl").split('\n'))
         if (!line.isEmpty())
             texts.append(QJsonDocument::fromJson(line).array().at(0).toString());
     return texts;
@@ -63,10 +51,6 @@ int ProgramRun::freeUdpPort()
 
 QByteArray ProgramRun::wand(const char* tag, int port)
 {
-    QProcess tool;
-    tool.start(QCoreApplication::applicationDirPath() + "/lattice-tool",
-               {"wand", tag, "--port", QString::number(port)});
-    if (!tool.waitForFinished(10000))
-        return "lattice-tool wand did not finish";
-    return tool.exitCode() == 0 ? QByteArray() : "failed: " + tool.readAllStandardError();
+    const ToolRun tool = runTool({"wand", tag, "--port", QString::number(port)});
+    return tool.exitCode == 0 ? QByteArray() : "failed: " + tool.err.toUtf8();
 }

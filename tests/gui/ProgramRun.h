@@ -1,13 +1,14 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QtCore>
 #include <functional>
 #include <signal.h>
 
-// One run of the real program as a process of its own, with everything it
-// writes kept in a temporary folder: its data folder, and its message boxes,
-// which LATTICE_MESSAGE_LOG turns into lines of a file instead of boxes that
-// would wait for a click. Test thread only.
+// One run of the real program as a process of its own, all it writes kept in a temporary
+// folder: its data folder, and its message boxes, which LATTICE_MESSAGE_LOG turns into
+// lines of a file instead of boxes that would wait for a click. Test thread only.
 class ProgramRun
 {
 public:
@@ -29,8 +30,14 @@ public:
         return environment_.value("XDG_DATA_HOME") + "/Elsted Tuning Lattice";
     }
     QProcessEnvironment& environment() { return environment_; }
-    bool writeDataFile(const QString& name, const QByteArray& contents) const;
-    QByteArray dataFile(const QString& name) const { return read(dataDirectory() + '/' + name); }
+    bool writeDataFile(const QString& name, const QByteArray& contents) const
+    {
+        return putFile(dataDirectory() + '/' + name, contents);
+    }
+    QByteArray dataFile(const QString& name) const // empty when missing
+    {
+        return readFile(dataDirectory() + '/' + name);
+    }
     QJsonObject options() const // empty when missing or invalid
     {
         return QJsonDocument::fromJson(dataFile("options.json")).object();
@@ -64,8 +71,6 @@ public:
     QStringList messages() const; // the message boxes shown so far
 
 private:
-    static QByteArray read(const QString& path); // empty when missing
-
     QTemporaryDir folder_;
     QString program_;
     QProcessEnvironment environment_;

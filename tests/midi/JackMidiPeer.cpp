@@ -76,7 +76,7 @@ std::uint64_t JackMidiPeer::firstSoundAfter(std::uint64_t from, float threshold)
     return 0;
 }
 
-std::vector<float> JackMidiPeer::recentAudio(int frames, std::uint64_t* endFrame) const
+std::vector<float> JackMidiPeer::recentAudio(int frames) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::uint64_t count = std::min<std::uint64_t>({std::uint64_t(frames), audioEnd_, audio_.size()});
@@ -84,8 +84,6 @@ std::vector<float> JackMidiPeer::recentAudio(int frames, std::uint64_t* endFrame
     samples.reserve(count);
     for (std::uint64_t frame = audioEnd_ - count; frame < audioEnd_; ++frame)
         samples.push_back(audio_[frame % audio_.size()]);
-    if (endFrame)
-        *endFrame = audioEnd_;
     return samples;
 }
 

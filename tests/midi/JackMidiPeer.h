@@ -44,8 +44,8 @@ public:
     // The first frame at or after `from` whose audio was louder than
     // `threshold`, or 0 when none has come yet.
     std::uint64_t firstSoundAfter(std::uint64_t from, float threshold = 1e-4f) const;
-    // The last audio heard, up to `frames` of it, and the frame it ends at.
-    std::vector<float> recentAudio(int frames, std::uint64_t* endFrame = nullptr) const;
+    // The last audio heard, up to `frames` of it.
+    std::vector<float> recentAudio(int frames) const;
     int sampleRate() const { return sampleRate_; }
     int bufferSize() const { return bufferSize_; }
 

@@ -112,16 +112,17 @@ private slots:
         QCOMPARE(sounding(), QString("3/2"));
     }
 
-    // Controllers of a level follow the controller; others act as buttons.
+    // A controller of a level follows it; one mapped to anything else acts
+    // as a button, once each time it rises past the middle.
     void controllersSetLevelsOrPressButtons()
     {
-        feed({0xB0, 11, 127, 0xB0, 11, 0});
+        QJsonObject json = MidiMap::defaultMap();
+        json["cc 20"] = QJsonObject{{"event", LatticeEvent::PatchStep}, {"value", 1}};
+        map->read(json);
+        QSignalSpy steps(player.get(), &PdPlayer::patchIncRequested);
+        feed({0xB0, 11, 127, 0xB0, 11, 0, 0xB0, 20, 100, 0xB0, 20, 127, 0xB0, 20, 0, 0xB0, 20, 64});
         QCOMPARE(player->voiceVolume(), 0.0f);
-        feed({0xB0, 11, 127});
-        QCOMPARE(player->voiceVolume(), 1.0f);
-        input->setVelocitySensitive(false);
-        feed({0x90, 69, 1});
-        QCOMPARE(sounding(), QString("1/1"));
+        QCOMPARE(steps.count(), 2);
     }
 };
 

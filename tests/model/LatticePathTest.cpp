@@ -6,8 +6,7 @@
 #include <QtTest>
 #include <limits>
 
-// Paths through the lattice, the exact ratios they stand for, and the notes
-// they are spelled as.
+// Lattice paths, the exact ratios they stand for, and the notes they are spelled as.
 class LatticePathTest : public QObject
 {
     Q_OBJECT
@@ -129,8 +128,7 @@ private slots:
         }
     }
 
-    // Letter arithmetic runs out past double sharps, and added cents beyond
-    // (-49.5, 50.5] respell the note.
+    // Letter arithmetic runs out past double sharps; added cents beyond (-49.5, 50.5] too.
     void respellsWhereSpellingRunsOut()
     {
         SpelledNote note = SpelledNote::fromSemitones(57, 0);

@@ -163,9 +163,8 @@ private slots:
             QCOMPARE(lattice.transposition(), total);
             QCOMPARE(changed.count(), primes.size());
         }
-        // Each case: base frequency, transposition, step, whether it may be
-        // taken. The sounding range is 20 Hz to 20 kHz; 3^41 at the ball /3
-        // overflows.
+        // Each case: base frequency, transposition, step, whether it may be taken: the
+        // sounding range is 20 Hz to 20 kHz; 3^41 at the ball /3 overflows.
         const LatticeRatio one(1), up(2), down(1, 2);
         const std::tuple<float, LatticeRatio, LatticeRatio, bool> limits[] = {
             {39.98f, one, down, false},

@@ -78,8 +78,7 @@ private slots:
               {});
     }
 
-    // MIDI choices are taken when the program knows them; anything else
-    // keeps the default, with a warning that names the option.
+    // Known MIDI choices are taken; a warning names each option that fell back.
     void midiOptionsFallBackWithAWarning()
     {
         QVERIFY(Fixtures::writeData(optionsFile, R"({"midiApi": "alsa", "midiOutMode": "mts",)"
@@ -102,10 +101,9 @@ private slots:
             QCOMPARE(records.count(QString("Option %1 cannot be").arg(option)), 1);
     }
 
-    // A write limit fails every write past the first bytes, as a full disk
-    // would, for root as much as for anyone: the defaults of a first run, and
-    // a save over a file that is left as it was. An unparsable file is kept
-    // as a copy, which replaces an older, longer one, and the values stay.
+    // A write limit fails every write past the first bytes, as a full disk would, even for
+    // root: the defaults of a first run, and a save over a file left as it was. An unparsable
+    // file is kept as a copy, which replaces an older, longer one, and the values stay.
     void keepsUsersFileThroughFailures()
     {
         const QByteArray previous = R"({"udpPort": 9000})";
@@ -189,10 +187,9 @@ private slots:
         QCOMPARE(log.texts(QtWarningMsg).filter("RFID %1%2%3 mapped to: event 2").size(), 1);
     }
 
-    // A missing map is created empty. A user's map is loaded and never
-    // rewritten, not even in the program's own format. A damaged one writes
-    // at most a hundred warnings and then their count; one above the size cap
-    // is not read at all, nor a folder in its place.
+    // A missing map is created empty. A user's map is loaded and never rewritten, not even in
+    // the program's own format. A damaged one writes at most a hundred warnings and then their
+    // count; one above the size cap is not read at all, nor a folder in its place.
     void loadsMapWithinBounds()
     {
         const auto loads = [] { return RfidMap().init(); };

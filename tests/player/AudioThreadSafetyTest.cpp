@@ -1,7 +1,6 @@
 #include "AudioThreadWatch.h"
-#include "LatticeNoteEvent.h"
-#include "PdPlayer.h"
 #include "PlayerMetaTypes.h"
+#include "RenderBlocks.h"
 #include "TestPatch.h"
 
 #include <QtTest>
@@ -17,8 +16,7 @@ constexpr int sampleRate = 44100;
 constexpr int blockFrames = 256;
 constexpr int blocksPerSecond = sampleRate / blockFrames;
 
-// Distinct ratios to play, more than there are voices: the shortest paths
-// first, one per ratio.
+// `wanted` distinct ratios, the shortest paths first.
 QStringList distinctPaths(int wanted)
 {
     const int steps[] = {2, -2, 3, -3, 5, -5, 7, -7, 11, -11};
@@ -36,10 +34,8 @@ QStringList distinctPaths(int wanted)
 
 } // namespace
 
-// A scripted minute of playing (notes started, stopped and stolen, chords, mono, held keys,
-// macros, volumes, transpositions, primes, base frequency) rendered on a thread of its own
-// as a device callback would: that thread must not allocate, free, or lock anything but
-// libpd's own lock.
+// A scripted minute of playing rendered on a thread of its own as a device callback would:
+// that thread must not allocate, free, or lock anything but libpd's own lock.
 class AudioThreadSafetyTest : public QObject
 {
     Q_OBJECT
@@ -72,7 +68,7 @@ private slots:
 
         // libpd's own lock: the one a block and a message take.
         std::vector<float> buffer(2 * blockFrames);
-        queue(LatticeEvent::MasterVolumeSet, 0.8f);
+        queue(*player, LatticeEvent::MasterVolumeSet, 0.8f);
         AudioThreadWatch::reset();
         AudioThreadWatch::watchThisThread(true);
         player->processBlock(buffer.data(), blockFrames, false);
@@ -96,17 +92,6 @@ private slots:
     }
 
 private:
-    void queue(int type, float value)
-    {
-        const LatticeEvent event(type, value);
-        player->queueEventGui(&event);
-    }
-    void toggle(const QString& path)
-    {
-        const LatticeNoteEvent event(path);
-        player->queueEventGui(&event);
-    }
-
     // A keyboard's key `key` going down or up, as the MIDI input writes it.
     void hold(int key, const QString& path, bool down)
     {
@@ -123,27 +108,27 @@ private:
         case 0: // a chord, or every fifth bar more notes than voices
             notesOn = bar % 5 == 4 ? paths.size() : 4;
             for (int i = 0; i < notesOn; ++i)
-                toggle(paths[(i + bar) % paths.size()]);
+                toggle(*player, paths[(i + bar) % paths.size()]);
             break;
         case 20:
             for (int macro = 0; macro < 8; ++macro)
-                queue(LatticeEvent::Macro1 + macro, unit(random));
+                queue(*player, LatticeEvent::Macro1 + macro, unit(random));
             break;
         case 40:
-            queue(LatticeEvent::MasterVolumeSet, unit(random));
-            queue(LatticeEvent::VoiceVolumeSet, 0.5f + unit(random));
+            queue(*player, LatticeEvent::MasterVolumeSet, unit(random));
+            queue(*player, LatticeEvent::VoiceVolumeSet, 0.5f + unit(random));
             break;
         case 60:
-            queue(LatticeEvent::Transpose, bar % 2 ? 3.0f : -3.0f);
-            queue(LatticeEvent::PrimeToggle, 11.0f);
-            queue(LatticeEvent::PrimeToggle, 11.0f);
-            queue(LatticeEvent::BaseFrequencySet, 430.0f + 20.0f * unit(random));
+            queue(*player, LatticeEvent::Transpose, bar % 2 ? 3.0f : -3.0f);
+            queue(*player, LatticeEvent::PrimeToggle, 11.0f);
+            queue(*player, LatticeEvent::PrimeToggle, 11.0f);
+            queue(*player, LatticeEvent::BaseFrequencySet, 430.0f + 20.0f * unit(random));
             break;
         case 80: // a melody in mono; every note steals the last one
-            queue(LatticeEvent::MonophonicSet, 1.0f);
+            queue(*player, LatticeEvent::MonophonicSet, 1.0f);
             for (int i = 0; i < 3; ++i)
-                toggle(paths[(i * 7 + bar) % paths.size()]);
-            queue(LatticeEvent::MonophonicSet, 0.0f);
+                toggle(*player, paths[(i * 7 + bar) % paths.size()]);
+            queue(*player, LatticeEvent::MonophonicSet, 0.0f);
             break;
         case 100: // keys held, one struck again, then released
         case 110:
@@ -154,10 +139,10 @@ private:
             break;
         case 120:
             for (int i = 0; i < std::min(notesOn, 4); ++i)
-                toggle(paths[(i + bar) % paths.size()]); // off again
+                toggle(*player, paths[(i + bar) % paths.size()]); // off again
             break;
         case 160:
-            queue(LatticeEvent::AllNotesOff, 1.0f);
+            queue(*player, LatticeEvent::AllNotesOff, 1.0f);
             break;
         default:
             break;

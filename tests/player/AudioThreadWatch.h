@@ -2,10 +2,9 @@
 
 #include <vector>
 
-// Counts a watched thread's heap calls (the allocator is replaced in the executable that
-// links this) and its pthread mutex and read-write lock calls, remembering the distinct
-// locks. Unavailable under the sanitizers. watchThisThread() on the watched thread; the
-// rest while no watched thread runs.
+// Counts a watched thread's heap calls (the executable linking this replaces the allocator)
+// and pthread mutex and read-write lock calls, remembering the distinct locks. Not under the
+// sanitizers. watchThisThread() on the watched thread; the rest while none runs.
 namespace AudioThreadWatch {
 
 struct Counts

@@ -121,8 +121,7 @@ private slots:
             QCOMPARE(output.openedLatency, 0.015); // the mean of low and high
     }
 
-    // Devices named by host API; the configured position 0 does not open: the
-    // default device takes over.
+    // Devices named by host API; position 0 does not open, so the default device takes over.
     void initFallsBackToDefaultDevice()
     {
         ScriptedPaAudioOutput output;

@@ -294,26 +294,24 @@ private slots:
         QCOMPARE(log.count(QtWarningMsg, "Closing PD patch..."), 0);
     }
 
-    // Muting, as a patch change does, fades the output out over 10 ms instead
-    // of cutting it; unmuting fades it back in. The patch runs on meanwhile.
+    // A mute (as a patch change does) fades out over 10 ms, an unmute back in.
     void muteFadesAndPatchlessBlocksAreSilent()
     {
         run("/");
-        const std::vector<float> held = leftChannel(sampleRate / 10);
+        const std::vector<float> held = renderLeft(*player, sampleRate / 10);
         const float heldStep = ToneAnalysis::largestStep(held);
         std::vector<float> fadeOut{held.back()};
-        for (float sample : ToneAnalysis::channel(renderFrames(*player, 1024, true), 0))
+        for (float sample : renderLeft(*player, 1024, true))
             fadeOut.push_back(sample);
         QVERIFY2(ToneAnalysis::largestStep(fadeOut) <= 1.1f * heldStep,
                  qPrintable(QString::number(ToneAnalysis::largestStep(fadeOut))));
         QVERIFY(ToneAnalysis::peakLevel({fadeOut.begin() + 200, fadeOut.begin() + 400}) > 0.1f);
         QCOMPARE(ToneAnalysis::peakLevel({fadeOut.end() - 512, fadeOut.end()}), 0.0f);
-        const std::vector<float> fadeIn = leftChannel(1024);
+        const std::vector<float> fadeIn = renderLeft(*player, 1024);
         QVERIFY(std::fabs(fadeIn.front()) < 0.01f);
         QVERIFY(ToneAnalysis::largestStep(fadeIn) <= 1.1f * heldStep);
         QVERIFY(ToneAnalysis::peakLevel({fadeIn.end() - 256, fadeIn.end()}) > 0.9f);
 
-        // Without a patch the output is silent.
         player->unloadPatch();
         std::vector<float> block(512, 7.0f);
         player->processBlock(block.data(), 256, false);
@@ -363,8 +361,7 @@ private slots:
         QCOMPARE(int(seen), count);
     }
 
-    // Toggles of one note waiting for one delivery reach the screen as its
-    // last state, once; other notices keep their place between them.
+    // Once per delivery; other notices keep their place between them.
     void togglesOfOneNoteAreDeliveredAsTheirLastState()
     {
         QStringList emitted;
@@ -382,8 +379,7 @@ private slots:
         QCOMPARE(emitted.join(' '), "3/2+ 5/4+ 0.5 5/4- 3/2- 7/4-");
     }
 
-    // A full command buffer drops what comes and keeps what it holds. (Its
-    // wrap-around: the producer test above.)
+    // It keeps what it holds. (Its wrap-around: the producer test above.)
     void fullCommandBufferDropsWhatComes()
     {
         PdMessageBuffer buffer;
@@ -400,8 +396,7 @@ private slots:
         QCOMPARE(buffer.bytesWaiting(), 0);
     }
 
-    // Only the first answer on "output-voice-info" after a query counts: one
-    // that comes unasked, or after the query was answered, changes nothing.
+    // On "output-voice-info": one unasked, or after the answer, changes nothing.
     void macroAnswersCountOnlyAfterAQuery()
     {
         QSignalSpy names(player.get(), &PdPlayer::macroNamesReceived);
@@ -419,8 +414,7 @@ private slots:
         QCOMPARE(names.first().first().toStringList(), QStringList({"cutoff", "resonance"}));
     }
 
-    // A flood beyond the notice ring: the excess is dropped and counted, a
-    // delivery hands on a bounded number, and no patch step is lost.
+    // Beyond the notice ring the excess is dropped and counted; a delivery is bounded.
     void aFloodOfNoticesLosesNoPatchStep()
     {
         QSignalSpy volumes(player.get(), &PdPlayer::voiceVolumeChanged);
@@ -469,10 +463,6 @@ private:
                 serial ? player->queueEventSerial(&event) : player->queueEventGui(&event);
             }
         }
-    }
-    std::vector<float> leftChannel(int frames)
-    {
-        return ToneAnalysis::channel(renderFrames(*player, frames), 0);
     }
 
     std::unique_ptr<TestPatch> patch;

@@ -1,5 +1,6 @@
 #include "TestPatch.h"
 #include "ToneAnalysis.h"
+#include "ToolRun.h"
 
 #include <QtTest>
 
@@ -12,9 +13,9 @@ private slots:
     void rendersTheFifthOfTheShippedSine()
     {
         const QString out = dir.filePath("fifth.wav");
-        const auto [status, error] = render({"--voice", TestPatch::shippedFolder() + "/Sine.pd",
-                                             "--play", "/3", "--seconds", "1", "--out", out});
-        QVERIFY2(status == 0, qPrintable(error));
+        const ToolRun run = runTool({"render", "--voice", TestPatch::shippedFolder() + "/Sine.pd",
+                                     "--play", "/3", "--seconds", "1", "--out", out});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         const std::vector<float> samples = readWav(out);
         QCOMPARE(int(samples.size()), 2 * 44100);
         const std::vector<float> left = ToneAnalysis::channel(samples, 0);
@@ -36,28 +37,17 @@ private slots:
                  {{"--voice", sine, "--play", "/", "--seconds", "0", "--out", out},
                   "--seconds must be above 0"},
                  {{"--voice", sine, "--play", "/"}, "--out FILE.wav is required"}}) {
-            const auto [status, error] = render(arguments);
-            const QStringList lines = error.split('\n', Qt::SkipEmptyParts);
-            QVERIFY2(status == 2 && lines.size() == 1 &&
+            const ToolRun run = runTool(QStringList{"render"} + arguments);
+            const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+            QVERIFY2(run.exitCode == 2 && lines.size() == 1 &&
                          lines.first().startsWith("lattice-tool: render: " + message),
-                     qPrintable(QString::number(status) + ' ' + error));
+                     qPrintable(QString::number(run.exitCode) + ' ' + run.err));
             QVERIFY(!QFile::exists(out));
         }
     }
 
 private:
-    // The exit status and standard error of the run.
-    static std::pair<int, QString> render(const QStringList& arguments)
-    {
-        QProcess tool;
-        tool.start(QCoreApplication::applicationDirPath() + "/lattice-tool",
-                   QStringList{"render"} + arguments);
-        if (!tool.waitForFinished(60000))
-            return {-1, QString()};
-        return {tool.exitCode(), QString::fromLocal8Bit(tool.readAllStandardError())};
-    }
-    // The samples of a 16-bit stereo 44.1 kHz WAV file with the plain 44-byte
-    // header, or nothing.
+    // The samples of a 16-bit stereo 44.1 kHz WAV with the plain 44-byte header, or nothing.
     static std::vector<float> readWav(const QString& path)
     {
         QFile file(path);

@@ -24,8 +24,7 @@ public:
         }
     }
 
-    // Every emission since the last take(), grouped by signal in declaration
-    // order; clears the spies.
+    // Every emission since the last take(), by signal in declaration order; clears the spies.
     QStringList take()
     {
         QStringList emitted;

@@ -8,8 +8,7 @@
 #include <vector>
 
 // An audio output without a device: its "stream" is a thread calling processBlock() in a
-// loop as a device callback would, or a stalled one whose callback never comes. Controlled
-// from the test's thread.
+// loop, or a stalled one whose callback never comes. Controlled from the test's thread.
 class TestAudioOutput : public AudioOutput
 {
     Q_OBJECT

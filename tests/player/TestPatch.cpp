@@ -1,8 +1,7 @@
 #include "TestPatch.h"
+#include "TestFiles.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 
 namespace {
 
@@ -66,20 +65,14 @@ const char* voicePatchText = R"(#N canvas 0 0 600 400 12;
 #X connect 10 1 11 0;
 )";
 
-bool writeText(const QString& path, const QString& text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size();
-}
-
 } // namespace
 
 TestPatch::TestPatch(const QString& macroAnswer)
 {
     const QString main = dir_.filePath(QStringLiteral("test_main.pd"));
-    if (dir_.isValid() && writeText(main, QString::fromLatin1(mainPatchText).arg(macroAnswer)) &&
-        writeText(dir_.filePath(QStringLiteral("test_voice.pd")),
-                  QString::fromLatin1(voicePatchText)))
+    if (dir_.isValid() &&
+        putFile(main, QString::fromLatin1(mainPatchText).arg(macroAnswer).toUtf8()) &&
+        putFile(dir_.filePath(QStringLiteral("test_voice.pd")), voicePatchText))
         mainPatch_ = main;
 }
 

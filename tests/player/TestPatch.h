@@ -18,8 +18,7 @@ public:
     QFileInfo mainPatch() const { return QFileInfo(mainPatch_); }
     QString folder() const { return dir_.path(); }
 
-    // The five shell patches and `voiceFile` as lattice_voice.pd; false when
-    // a file is missing.
+    // The five shell patches and `voiceFile` as lattice_voice.pd; false if one is missing.
     bool useShipped(const QString& voiceFile);
 
     // The "patches" folder copied beside the test executables.

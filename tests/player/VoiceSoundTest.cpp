@@ -1,4 +1,3 @@
-#include "LatticeNoteEvent.h"
 #include "PlayerMetaTypes.h"
 #include "RenderBlocks.h"
 #include "TestPatch.h"
@@ -157,10 +156,10 @@ private slots:
         for (std::uint64_t i = 1; i < PdPlayer::voiceCount; ++i)
             player->noteOn(LatticeRatio(256 + i, 256));
         player->setVoiceVolume(1.0f);
-        const std::vector<float> before = leftChannel(256 * 86); // whole blocks: no gap
+        const std::vector<float> before = renderLeft(*player, 256 * 86); // whole blocks: no gap
         const float stolenStep = largestStep({before.begin() + sampleRate / 4, before.end()});
         player->noteOn(LatticeRatio(1));
-        const std::vector<float> after = leftChannel(sampleRate / 4);
+        const std::vector<float> after = renderLeft(*player, sampleRate / 4);
         std::vector<float> around{before.back()}; // the block edge, where a cut would fall
         around.insert(around.end(), after.begin(), after.begin() + fiveMs);
         const float stealStep = largestStep(around);
@@ -190,10 +189,10 @@ private slots:
         QFETCH(QString, voice);
         QFETCH(double, hertz);
         QVERIFY(openShipped(voice));
-        queue(LatticeEvent::BaseFrequencySet, float(hertz));
+        queue(*player, LatticeEvent::BaseFrequencySet, float(hertz));
         run("/");
-        leftChannel(sampleRate / 2); // past the attack
-        const std::vector<float> held = leftChannel(1 << 17);
+        renderLeft(*player, sampleRate / 2); // past the attack
+        const std::vector<float> held = renderLeft(*player, 1 << 17);
 
         // The alias level on 0.37 s from the first second on, where a decaying
         // note changes little and a slow attack has ended.
@@ -277,8 +276,8 @@ private slots:
             run(path);
             tones.push_back(440.0 * LatticePath(path).ratio()->toDouble());
         }
-        leftChannel(sampleRate / 2); // past the attack
-        const std::vector<double> s = spectrum(leftChannel(1 << 17));
+        renderLeft(*player, sampleRate / 2); // past the attack
+        const std::vector<double> s = spectrum(renderLeft(*player, 1 << 17));
         const double bin = double(sampleRate) / double(1 << 17);
         double strongest = 0.0, other = 0.0, otherHertz = 0.0;
         for (std::size_t i = std::size_t(20.0 / bin); i < s.size(); ++i) {
@@ -297,18 +296,8 @@ private slots:
 private:
     void run(const QString& path)
     {
-        const LatticeNoteEvent event(path);
-        player->queueEventGui(&event);
+        toggle(*player, path);
         player->processCommandBuffers();
-    }
-    void queue(int type, float value)
-    {
-        const LatticeEvent event(type, value);
-        player->queueEventGui(&event);
-    }
-    std::vector<float> leftChannel(int frames)
-    {
-        return ToneAnalysis::channel(renderFrames(*player, frames), 0);
     }
 
     // Opens `voice` in the shipped shell, every macro at its default (0.5 where it has none)
@@ -326,7 +315,7 @@ private:
         if (!patch->useShipped(voice) || !player->loadPatch(patch->mainPatch()))
             return false;
         for (int i = 0; i < macros.size(); ++i)
-            queue(LatticeEvent::Macro1 + i, macros[i]);
+            queue(*player, LatticeEvent::Macro1 + i, macros[i]);
         return !names.isEmpty() && names.size() <= 8 && macros.size() == names.size();
     }
 
@@ -334,27 +323,26 @@ private:
     // its release until slot 0 is free and one block more.
     std::pair<std::vector<float>, std::vector<float>> playRoot(float hertz, int heldFrames)
     {
-        queue(LatticeEvent::BaseFrequencySet, hertz);
+        queue(*player, LatticeEvent::BaseFrequencySet, hertz);
         run("/");
-        const std::vector<float> held = leftChannel(heldFrames);
+        const std::vector<float> held = renderLeft(*player, heldFrames);
         run("/");
         std::vector<float> release;
         for (int block = 0; block < 5 * sampleRate / 256 && !player->voiceSlot(0).isFree(); ++block)
-            append(release, leftChannel(256));
-        append(release, leftChannel(256));
+            append(release, renderLeft(*player, 256));
+        append(release, renderLeft(*player, 256));
         return {held, release};
     }
 
-    // The level in dB of A4 alone and of the chord /, /3, /5, /7 over it: the
-    // loudest tenth of a second in the first 1.3 s (a plucked or struck note
-    // is judged by how loud it gets, a held one by its held level).
+    // The level in dB of A4 alone and of the chord /, /3, /5, /7 over it: the loudest tenth
+    // of a second in the first 1.3 s (a plucked note is judged by how loud it gets).
     std::pair<double, double> loudness(const QString& voice)
     {
         if (!openShipped(voice))
             return {};
-        queue(LatticeEvent::BaseFrequencySet, 440.0f);
+        queue(*player, LatticeEvent::BaseFrequencySet, 440.0f);
         const auto loudest = [this]() {
-            const std::vector<float> x = leftChannel(sampleRate * 13 / 10);
+            const std::vector<float> x = renderLeft(*player, sampleRate * 13 / 10);
             double level = 0.0;
             for (std::size_t from = 0; from + sampleRate / 10 <= x.size(); from += sampleRate / 40)
                 level = std::max(level, rms(x, from, sampleRate / 10));
@@ -362,20 +350,19 @@ private:
         };
         run("/");
         const double single = loudest();
-        queue(LatticeEvent::AllNotesOff, 1.0f);
+        queue(*player, LatticeEvent::AllNotesOff, 1.0f);
         renderFrames(*player, 4 * sampleRate);
         for (const char* path : {"/", "/3", "/5", "/7"})
             run(QString::fromLatin1(path));
         return {single, loudest()};
     }
 
-    // Levels in dB of one note at 220 Hz held for 0.6 s and released: its
-    // level over time in tenths of a second, and the partials (and vibrato
-    // sidebands) of the held part. What a listener hears change with a macro.
+    // Levels in dB of a note at 220 Hz held 0.6 s and released, by tenths of a second, and of
+    // the partials (and vibrato sidebands) of the held part: what a macro audibly changes.
     std::vector<double> noteFeatures(const QList<float>& settings)
     {
         for (int i = 0; i < settings.size(); ++i)
-            queue(LatticeEvent::Macro1 + i, settings[i]);
+            queue(*player, LatticeEvent::Macro1 + i, settings[i]);
         auto [note, release] = playRoot(220.0f, 256 * (sampleRate * 6 / 10 / 256));
         const std::vector<float> held(note.begin() + sampleRate / 10, note.end());
         release.resize(sampleRate * 6 / 10); // silence after the slot is free

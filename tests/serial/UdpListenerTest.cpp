@@ -3,11 +3,9 @@
 #include "ModelFixtures.h"
 #include "Settings.h"
 
-#include <QDeadlineTimer>
 #include <QUdpSocket>
 #include <QtTest>
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -22,14 +20,6 @@ QByteArray wandDatagram(const QByteArray& tag, int wand, int size = 72, char fil
         datagram[27 + 4 * i] = i < tag.size() ? tag[i] : '\0';
     datagram[23] = static_cast<char>(wand);
     return datagram;
-}
-
-bool waitUntil(const std::function<bool()>& done)
-{
-    for (QDeadlineTimer deadline(10000); !done(); QThread::msleep(2))
-        if (deadline.hasExpired())
-            return false;
-    return true;
 }
 
 const QByteArray testMap = R"({"04a1b2c3d4": {"event": 2, "value": 3},
@@ -56,7 +46,7 @@ class UdpListenerTest : public QObject
 
     bool waitForEvents(int count)
     {
-        return waitUntil([&] { return arrived >= count; });
+        return QTest::qWaitFor([&] { return arrived >= count; }, 10000);
     }
     QStringList received()
     {
@@ -67,7 +57,7 @@ class UdpListenerTest : public QObject
     {
         listener->start();
         const QString opened = QString("UDP socket opened on port %1").arg(settings.udpPort);
-        return waitUntil([&] { return log->count(QtWarningMsg, opened) == 1; });
+        return QTest::qWaitFor([&] { return log->count(QtWarningMsg, opened) == 1; }, 10000);
     }
     bool send(const QByteArray& datagram)
     {
@@ -101,8 +91,7 @@ private slots:
         log.reset();
     }
 
-    // Every datagram is followed by a mapped one; its event proves that the
-    // first was handled and that the loop went on.
+    // Each datagram is followed by a mapped one, whose event shows that the loop went on.
     void handlesDatagrams()
     {
         const std::pair<QByteArray, QString> cases[] = {
@@ -124,10 +113,8 @@ private slots:
         QCOMPARE(received(), expected);
     }
 
-    // The wand can report many reads at once: none may be lost, and they are
-    // handled in the order they came. The listener is held inside the event
-    // of a first datagram while the others wait in the socket's buffer. Only
-    // the low 16 bits of the port count, and a stop ends the run cleanly.
+    // The listener is held inside the event of a first datagram while the others
+    // wait in the socket's buffer. Only the low 16 bits of the port count.
     void keepsABurstInArrivalOrderUntilStopped()
     {
         constexpr int burst = 10000;
@@ -157,8 +144,7 @@ private slots:
         QVERIFY(log->texts(QtCriticalMsg).isEmpty() && fatal.isEmpty());
     }
 
-    // A map that is not JSON, then a port in use: each ends the run with a
-    // message for the user and a critical record.
+    // A map that is not JSON, then a port in use: each ends the run, told and recorded.
     void reportsFatalErrors()
     {
         QSignalSpy fatal(listener.get(), &UdpListener::fatalError);

@@ -5,8 +5,7 @@
 #include <QMutexLocker>
 #include <QStringList>
 
-// Collects every log record made while it lives, so that tests can check
-// what the program logs. Thread-safe; only one may exist at a time.
+// Collects every log record made while it lives. Thread-safe; one at a time.
 class LogCapture
 {
 public:

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "LatticeNoteEvent.h"
+#include "TestFiles.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -16,8 +15,7 @@ inline QString dataPath(const QString& name = QString())
     return QStandardPaths::writableLocation(QStandardPaths::DataLocation) + '/' + name;
 }
 
-// Moves the data folder into home, so that no case sees a real user's files
-// or another case's.
+// Moves the data folder into home: no case sees a real user's files or another's.
 inline bool useDataFolderIn(const QTemporaryDir& home)
 {
     qputenv("XDG_DATA_HOME", home.path().toUtf8());
@@ -27,14 +25,12 @@ inline bool useDataFolderIn(const QTemporaryDir& home)
 
 inline bool writeData(const QString& name, const QByteArray& text)
 {
-    QFile file(dataPath(name));
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    return putFile(dataPath(name), text);
 }
 
 inline QByteArray readData(const QString& name)
 {
-    QFile file(dataPath(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+    return readFile(dataPath(name));
 }
 
 // An event as "kind value [path]"; empty for none.

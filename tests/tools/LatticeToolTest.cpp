@@ -1,28 +1,15 @@
+#include "TestFiles.h"
+#include "ToolRun.h"
+
 #include <QUdpSocket>
 #include <QtTest>
 
-// Runs the built lattice-tool as a user would, in a folder of the test's own,
-// and reads what it prints, how it exits and what it sends.
+// Runs the built lattice-tool as a user would, in a folder of the test's own.
 class LatticeToolTest : public QObject
 {
     Q_OBJECT
 
-    struct Run
-    {
-        int exitCode;
-        QString out, err;
-    };
-    Run run(const QStringList& arguments) const
-    {
-        QProcess process;
-        process.setWorkingDirectory(folder->path());
-        process.start(QStringLiteral(LATTICE_TOOL_PATH), arguments);
-        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-            return {-1, QString(), QStringLiteral("did not finish normally")};
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
-    }
-
+    ToolRun run(const QStringList& arguments) const { return runTool(arguments, folder->path()); }
     std::unique_ptr<QTemporaryDir> folder;
 
 private slots:
@@ -39,10 +26,8 @@ private slots:
         const auto check = [this](const QString& arguments, const QByteArray& text, int exitCode,
                                   const QStringList& expected) {
             folder = std::make_unique<QTemporaryDir>();
-            QFile file(folder->filePath(arguments.section(' ', 0, 0)));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-            file.close();
-            const Run result = run(("check " + arguments).split(' '));
+            QVERIFY(putFile(folder->filePath(arguments.section(' ', 0, 0)), text));
+            const ToolRun result = run(("check " + arguments).split(' '));
             QCOMPARE(result.err, QString());
             QCOMPARE(result.exitCode, exitCode);
             for (const QString& part : expected)
@@ -71,8 +56,7 @@ private slots:
               R"({"colors": [{"prime": 3, "color": "red"}],
                   "root": {"children": {"3": {}, "-3": {"links": {"2": "/3"}}}}})",
               0, {"  3 ball(s), 1 colour(s)", "  loads cleanly"});
-        // A record of the reader is a problem: the duplicate key, and the
-        // child that is not a step.
+        // A record of the reader is a problem: the duplicate key, the child that is no step.
         check("lattice.json", R"({"root": {"children": {"3": {"children": {"4": {}}}, "+3": {}}}})",
               1, {"  2 ball(s), 0 colour(s)", "both name step 3", "  2 problem(s)"});
     }
@@ -86,12 +70,12 @@ private slots:
               "/17/17/17/17|C#5 +20 83521/65536 560.749 Hz enh",
               "--base 20 / --calibration 349|G0 +50 1/1 20.000 Hz",
               "/ --base 20000 --calibration 499|C#10 -10 1/1 20000.000 Hz"}) {
-            const Run result = run(QStringList{"note"} + text.section('|', 0, 0).split(' '));
+            const ToolRun result = run(QStringList{"note"} + text.section('|', 0, 0).split(' '));
             QCOMPARE(result.err, QString());
             QCOMPARE(result.exitCode, 0);
             QCOMPARE(result.out, text.section('|', 1) + '\n');
         }
-        const Run json =
+        const ToolRun json =
             run({"note", "--json", "/17/17/17", "--base", "440", "--transpose", "/2/-2"});
         QCOMPARE(json.exitCode, 0);
         QJsonObject note = QJsonDocument::fromJson(json.out.toUtf8()).object();
@@ -117,7 +101,8 @@ private slots:
             if (!listener.bind(QHostAddress::LocalHost, arguments.contains("%1") ? 0 : 8888))
                 continue; // port 8888 is in use on this machine
             const QString port = QString::number(listener.localPort());
-            const Run result = run(("wand " + QString(arguments).replace("%1", port)).split(' '));
+            const ToolRun result =
+                run(("wand " + QString(arguments).replace("%1", port)).split(' '));
             QCOMPARE(result.err, QString());
             QCOMPARE(result.exitCode, 0);
             QCOMPARE(result.out, "sent tag \"" + QString::fromLatin1(tag) + "\" from wand " +
@@ -135,35 +120,19 @@ private slots:
     }
 
     // One line on standard error, naming what is wrong (the last argument, or
-    // what follows '|'), and nothing done.
-    // One line on standard error, naming what is wrong (the last argument, or
-    // what follows '|'), and nothing done.
+    // what follows '|'), and nothing done. The cases are separated by ';'.
     void rejectsBadUsage()
     {
-        for (const QString text : {"tune",
-                                   "check",
-                                   "check map.txt",
-                                   "check map.txt --kind wand",
-                                   "check rfid_map.json --strict",
-                                   "note",
-                                   "note /-2147483648",
-                                   "note /3/3/3/3/3/3/3",
-                                   "note /3 --transpose /3/x",
-                                   "note /3 --colour",
-                                   "note /3 --base",
-                                   "note /3 --base nan",
-                                   "note /3 --base 19.99",
-                                   "note /3 --calibration 348",
-                                   "note /3 --calibration 440.5",
-                                   "wand",
-                                   "wand 04A1B2C3D4E",
-                                   "wand \u20ac",
-                                   "wand a --wand 256",
-                                   "wand a --port 0",
-                                   "wand a --repeat 3|--repeat"}) {
+        const QString cases =
+            "tune;check;check map.txt;check map.txt --kind wand;check rfid_map.json --strict;"
+            "note;note /-2147483648;note /3/3/3/3/3/3/3;note /3 --transpose /3/x;"
+            "note /3 --colour;note /3 --base;note /3 --base nan;note /3 --base 19.99;"
+            "note /3 --calibration 348;note /3 --calibration 440.5;wand;wand 04A1B2C3D4E;"
+            "wand \u20ac;wand a --wand 256;wand a --port 0;wand a --repeat 3|--repeat";
+        for (const QString& text : cases.split(';')) {
             const QStringList arguments = text.section('|', 0, 0).split(' ');
             const QString named = text.contains('|') ? text.section('|', 1) : arguments.last();
-            const Run result = run(arguments);
+            const ToolRun result = run(arguments);
             QVERIFY2(result.exitCode == 2 && result.out.isEmpty() && result.err.count('\n') == 1 &&
                          result.err.startsWith("lattice-tool: ") && result.err.contains(named),
                      qPrintable(text + ": " + QString::number(result.exitCode) + ' ' + result.err));
