@@ -63,7 +63,8 @@ int runExport(QStringList arguments)
     QHash<QString, QString> options;
     if (!takeOptions(arguments, {"--chord", "--transpose", "--lattice", "--kbm"}, options) ||
         arguments.size() != 1)
-        return ToolCommands::usageError("scala export: give one OUT.scl, and a value to each option");
+        return ToolCommands::usageError(
+            "scala export: give one OUT.scl, and a value to each option");
     const QString out = arguments.first();
 
     Lattice lattice;
@@ -92,7 +93,8 @@ int runExport(QStringList arguments)
         for (const QString& text : options.value("--chord").split(',', Qt::SkipEmptyParts)) {
             const std::optional<LatticeRatio> ratio = LatticePath(text).ratio();
             if (!ratio || !total.canMultiplyWith(*ratio))
-                return ToolCommands::usageError(QString("scala export: bad chord path %1").arg(text));
+                return ToolCommands::usageError(
+                    QString("scala export: bad chord path %1").arg(text));
             chord.append(total * *ratio);
         }
         scale = scaleOfChord(chord, QString("Chord %1").arg(options.value("--chord")));
@@ -186,5 +188,6 @@ int runScala(const QStringList& arguments)
 static const LatticeToolCommand scalaCommand{
     "scala",
     "scala export [--chord PATHS] [--transpose STEPS] [--lattice FILE] [--kbm OUT.kbm] OUT.scl\n"
-    "  lattice-tool scala import FILE.scl [--kbm FILE.kbm] (--midi-map OUT.json | --lattice OUT.json)",
+    "  lattice-tool scala import FILE.scl [--kbm FILE.kbm] (--midi-map OUT.json | --lattice "
+    "OUT.json)",
     runScala};

@@ -59,7 +59,8 @@ bool measureOutput()
             return;
         const auto now = std::chrono::steady_clock::now().time_since_epoch();
         const double ms = double(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() -
-                                 record.blockStartNs) / 1e6;
+                                 record.blockStartNs) /
+                          1e6;
         std::lock_guard<std::mutex> lock(mutex);
         delaysMs.push_back(ms);
     });
@@ -75,7 +76,8 @@ bool measureOutput()
         }
     });
     // Two notes toggled each 10 ms for 10 s: 2000 messages.
-    const LatticeNoteEvent fifth(LatticePath(QStringLiteral("/3"))), root(LatticePath(QStringLiteral("/")));
+    const LatticeNoteEvent fifth(LatticePath(QStringLiteral("/3"))),
+        root(LatticePath(QStringLiteral("/")));
     for (int i = 0; i < 1000; ++i) {
         player.queueEventGui(i % 2 ? &fifth : &root);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

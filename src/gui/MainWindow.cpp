@@ -23,10 +23,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QFontMetrics>
 #include <QIcon>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -421,8 +421,8 @@ void MainWindow::createScalaMenu()
             exportChordScale(path);
     });
     menu->addAction(tr("Import a scale for the MIDI keys…"), this, [=] {
-        const QString path = QFileDialog::getOpenFileName(this, tr("Import a scale"), folder(),
-                                                          scales);
+        const QString path =
+            QFileDialog::getOpenFileName(this, tr("Import a scale"), folder(), scales);
         if (!path.isEmpty())
             importScaleAsKeyMap(path);
     });
@@ -449,13 +449,16 @@ bool MainWindow::exportLatticeScale(const QString& path)
 // the keys of the key map, the black ball's frequency on key 69.
 bool MainWindow::exportChordScale(const QString& path)
 {
-    ScalaScale scale = scaleOfChord(lattice->playingRatios().values(), tr("A chord of the lattice"));
+    ScalaScale scale =
+        scaleOfChord(lattice->playingRatios().values(), tr("A chord of the lattice"));
     scale.fileName = QFileInfo(path).fileName();
-    const QString kbmPath = QFileInfo(path).path() + '/' + QFileInfo(path).completeBaseName() + ".kbm";
+    const QString kbmPath =
+        QFileInfo(path).path() + '/' + QFileInfo(path).completeBaseName() + ".kbm";
     QFile keys(TuningLatticeApplication::dataDirectory() + QStringLiteral("/midi_map.json"));
-    QJsonObject keyMap = keys.open(QIODevice::ReadOnly) && keys.size() < SerializableRoot::maxFileBytes
-                             ? QJsonDocument::fromJson(keys.readAll()).object()
-                             : QJsonObject();
+    QJsonObject keyMap =
+        keys.open(QIODevice::ReadOnly) && keys.size() < SerializableRoot::maxFileBytes
+            ? QJsonDocument::fromJson(keys.readAll()).object()
+            : QJsonObject();
     KeyboardMapping mapping = mappingForKeys(scale, keyMap, double(lattice->baseFrequency()));
     mapping.fileName = QFileInfo(kbmPath).fileName();
     QString error;
@@ -479,9 +482,11 @@ bool MainWindow::importScaleAsKeyMap(const QString& path)
             error = tr("%1 could not be read.").arg(file);
         return error.isEmpty() ? in.readAll() : QByteArray();
     };
-    std::optional<ScalaScale> scale = ScalaScale::parse(read(path), QFileInfo(path).fileName(), &error);
+    std::optional<ScalaScale> scale =
+        ScalaScale::parse(read(path), QFileInfo(path).fileName(), &error);
     std::optional<KeyboardMapping> mapping;
-    const QString kbmPath = QFileInfo(path).path() + '/' + QFileInfo(path).completeBaseName() + ".kbm";
+    const QString kbmPath =
+        QFileInfo(path).path() + '/' + QFileInfo(path).completeBaseName() + ".kbm";
     if (scale && QFileInfo::exists(kbmPath)) {
         mapping = KeyboardMapping::parse(read(kbmPath), QFileInfo(kbmPath).fileName(), &error);
         if (!mapping)
@@ -490,15 +495,16 @@ bool MainWindow::importScaleAsKeyMap(const QString& path)
     const QString keyMapPath = TuningLatticeApplication::dataDirectory() + "/midi_map.json";
     const ScalaImport imported = scale ? importScale(*scale, mapping) : ScalaImport{};
     QFile current(keyMapPath);
-    const QJsonObject keyMap = current.open(QIODevice::ReadOnly) &&
-                                       current.size() < SerializableRoot::maxFileBytes
-                                   ? QJsonDocument::fromJson(current.readAll()).object()
-                                   : MidiMap::defaultMap();
+    const QJsonObject keyMap =
+        current.open(QIODevice::ReadOnly) && current.size() < SerializableRoot::maxFileBytes
+            ? QJsonDocument::fromJson(current.readAll()).object()
+            : MidiMap::defaultMap();
     current.close();
     if (!scale || imported.midiMap.isEmpty() ||
         !writeReplacing(keyMapPath, QJsonDocument(withKeysOf(keyMap, imported)).toJson(), &error)) {
         application().showCriticalMessage(
-            tr("The scale was not imported: %1").arg(error.isEmpty() ? tr("no degree has a path") : error));
+            tr("The scale was not imported: %1")
+                .arg(error.isEmpty() ? tr("no degree has a path") : error));
         return false;
     }
     application().reloadMidiMap();

@@ -224,8 +224,7 @@ void OptionsDialog::fillPorts()
 {
     const Settings& settings = application().settings();
     fillPortMenu(midiInMenu, MidiInput::sourcePorts(settings.midiApi), settings.midiInPort);
-    fillPortMenu(midiOutMenu, MidiOutput::destinationPorts(settings.midiApi),
-                 settings.midiOutPort);
+    fillPortMenu(midiOutMenu, MidiOutput::destinationPorts(settings.midiApi), settings.midiOutPort);
 }
 
 void OptionsDialog::applyMidi()

@@ -37,6 +37,12 @@ PrimeToggleButton::PrimeToggleButton(int prime, QWidget* parent)
     if (prime > lastFixedPrime) {
         setCheckable(true);
         setChecked(true);
+        // A wand tag or a MIDI controller may switch the prime too: the
+        // button shows what the player has, however it was switched.
+        connect(player_, &PdPlayer::primeEnabledToggled, this, [this](int toggled, bool enabled) {
+            if (toggled == prime_)
+                setChecked(enabled);
+        });
     } else {
         setEnabled(false);
     }

@@ -9,8 +9,8 @@
 #include "QuotedText.h"
 
 #include <QDebug>
-#include <algorithm>
 #include <RtMidi.h>
+#include <algorithm>
 
 namespace {
 
@@ -116,7 +116,8 @@ bool MidiInput::connectSource()
     midi_->openPort(unsigned(index), portName);
     sourceConnected_ = midi_->isPortOpen();
     if (sourceConnected_)
-        qWarning().noquote() << QStringLiteral("MIDI input connected to %1").arg(quotedText(source_));
+        qWarning().noquote()
+            << QStringLiteral("MIDI input connected to %1").arg(quotedText(source_));
     return sourceConnected_;
 }
 

@@ -34,9 +34,7 @@ MidiNoteEncoder::Mode MidiNoteEncoder::modeFromName(const QString& name)
 }
 
 MidiNoteEncoder::MidiNoteEncoder(Mode mode, int bendRangeSemitones, double synthA4)
-    : mode_(mode),
-      bendRange_(std::clamp(bendRangeSemitones, 1, 96)),
-      synthA4_(synthA4),
+    : mode_(mode), bendRange_(std::clamp(bendRangeSemitones, 1, 96)), synthA4_(synthA4),
       places_(mode == Mode::Mpe ? MidiNoteAllocator::memberChannels() : MidiNoteAllocator::keys())
 {
 }
@@ -70,8 +68,8 @@ std::vector<MidiNoteEncoder::Message> MidiNoteEncoder::noteOn(const NoteRecord& 
         const MidiNoteAllocator::Grant grant = places_.noteOn(record.ratio);
         if (grant.stolen) {
             const Placed stolen = sounding_.take(*grant.stolen);
-            messages.push_back(channelMessage(noteOffStatus, stolen.channel, stolen.key,
-                                              releaseVelocity));
+            messages.push_back(
+                channelMessage(noteOffStatus, stolen.channel, stolen.key, releaseVelocity));
         }
         messages.push_back(
             channelMessage(pitchBendStatus, grant.place, bent->bend & 0x7F, bent->bend >> 7));

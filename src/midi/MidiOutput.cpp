@@ -5,8 +5,8 @@
 #include "QuotedText.h"
 
 #include <QDebug>
-#include <algorithm>
 #include <RtMidi.h>
+#include <algorithm>
 #include <pthread.h>
 #include <sched.h>
 
@@ -41,7 +41,8 @@ bool MidiOutput::start(const Config& config, Sink sink)
             midi_ = std::make_unique<RtMidiOut>(MidiPorts::apiOf(config.api), portName);
         } catch (const RtMidiError& error) {
             qWarning().noquote() << QStringLiteral("MIDI output unavailable on %1: %2")
-                                        .arg(config.api, QString::fromStdString(error.getMessage()));
+                                        .arg(config.api,
+                                             QString::fromStdString(error.getMessage()));
             midi_.reset();
             return false;
         }
@@ -51,8 +52,9 @@ bool MidiOutput::start(const Config& config, Sink sink)
             midi_->openPort(unsigned(index), portName);
         } else {
             if (!config.port.isEmpty())
-                qWarning().noquote() << QStringLiteral("MIDI output %1 not found; notes go to our own port")
-                                            .arg(quotedText(config.port));
+                qWarning().noquote()
+                    << QStringLiteral("MIDI output %1 not found; notes go to our own port")
+                           .arg(quotedText(config.port));
             midi_->openVirtualPort(portName);
         }
     }

@@ -155,7 +155,10 @@ public:
     void setNoteRecordsWanted(bool on) { noteRecordsWanted_.store(on, std::memory_order_relaxed); }
     SpscRing<NoteRecord, noteRecordCapacity>& noteRecords() { return noteRecords_; }
     NoteWakeup& noteWakeup() { return noteWakeup_; }
-    quint64 droppedNoteRecords() const { return droppedNoteRecords_.load(std::memory_order_relaxed); }
+    quint64 droppedNoteRecords() const
+    {
+        return droppedNoteRecords_.load(std::memory_order_relaxed);
+    }
     // Notices lost to a full ring since the start. Any thread.
     quint64 droppedNotices() const { return droppedNotices_.load(std::memory_order_relaxed); }
 

@@ -28,8 +28,8 @@ QString ratioText(const LatticeRatio& ratio)
 std::optional<LatticeRatio> timesPeriods(LatticeRatio ratio, const LatticeRatio& period,
                                          int periods)
 {
-    const LatticeRatio step = periods < 0 ? LatticeRatio(period.denominator(), period.numerator())
-                                          : period;
+    const LatticeRatio step =
+        periods < 0 ? LatticeRatio(period.denominator(), period.numerator()) : period;
     for (int i = 0; i < std::abs(periods); ++i) {
         if (!ratio.canMultiplyWith(step))
             return std::nullopt;
@@ -72,9 +72,10 @@ ScalaScale scaleOfLattice(const Lattice& lattice, const QString& latticeName)
     QStringList steps;
     for (int step : lattice.transposeSteps())
         steps.append(QString::number(step));
-    const QString transposed = steps.isEmpty() ? QStringLiteral("not transposed")
-                                               : QStringLiteral("transposed /%1 (%2)")
-                                                     .arg(steps.join('/'), ratioText(transposition));
+    const QString transposed =
+        steps.isEmpty()
+            ? QStringLiteral("not transposed")
+            : QStringLiteral("transposed /%1 (%2)").arg(steps.join('/'), ratioText(transposition));
     return scaleOfRatios(ratios, QStringLiteral("Lattice %1, %2").arg(latticeName, transposed),
                          comments);
 }
@@ -105,7 +106,8 @@ KeyboardMapping mappingForKeys(const ScalaScale& scale, const QJsonObject& midiM
                                     .toObject()
                                     .value(QStringLiteral("value"));
         const std::optional<LatticeRatio> ratio = LatticePath(path.toString()).ratio();
-        const int degree = ratio && path.isString() ? degreeOf.value(octaveReduced(*ratio), -1) : -1;
+        const int degree =
+            ratio && path.isString() ? degreeOf.value(octaveReduced(*ratio), -1) : -1;
         mapping.mapping.append(degree < 0 ? KeyboardMapping::unmapped : degree);
     }
     return mapping;
@@ -129,7 +131,8 @@ ScalaImport importScale(const ScalaScale& scale, const std::optional<KeyboardMap
             return;
         refused.insert(degree);
         const ScalaPitch& pitch = scale.pitches.at(degree == 0 ? size - 1 : degree - 1);
-        result.refusals.append(QStringLiteral("%1:%2: %3").arg(scale.fileName).arg(pitch.line).arg(why));
+        result.refusals.append(
+            QStringLiteral("%1:%2: %3").arg(scale.fileName).arg(pitch.line).arg(why));
     };
     for (int degree = 0; degree < size; ++degree) {
         const std::optional<LatticeRatio>& ratio = degreeRatios.at(degree);
@@ -166,8 +169,9 @@ ScalaImport importScale(const ScalaScale& scale, const std::optional<KeyboardMap
         if (place->second != 0 && !period)
             continue;
         const std::optional<LatticeRatio> ratio =
-            place->second == 0 ? degreeRatios.at(place->first)
-                               : timesPeriods(*degreeRatios.at(place->first), *period, place->second);
+            place->second == 0
+                ? degreeRatios.at(place->first)
+                : timesPeriods(*degreeRatios.at(place->first), *period, place->second);
         // A key an octave or more away may need more steps than its degree:
         // it is left out, as the default key map leaves such keys out.
         const std::optional<LatticePath> path = ratio ? pathForRatio(*ratio) : std::nullopt;

@@ -12,6 +12,7 @@
 #include "OptionsDialog.h"
 #include "PlayerMetaTypes.h"
 #include "RenderBlocks.h"
+#include "ScalaFiles.h"
 #include "TestAudioOutput.h"
 #include "TestPatch.h"
 #include "TweakDialog.h"
@@ -257,13 +258,15 @@ private slots:
             return view->latticeWidget()->ballWidget(LatticePath())->boundingRect().width();
         };
         QCOMPARE(rootWidth(), double(savedDiameter));
-        // Prime 5 off before the update stays off after it.
+        // Prime 5 switched off by a wand tag, as the button shows, stays off
+        // after the update.
         QToolButton* five = nullptr;
         for (QToolButton* button : child<QWidget>("transposeWidget")->findChildren<QToolButton*>())
             if (button->text() == "5" && button->isCheckable())
                 five = button;
-        five->click();
+        queue(app().player(), LatticeEvent::PrimeToggle, 5.0f);
         settle();
+        QVERIFY(!five->isChecked());
         tweaks->findChild<QPushButton*>()->click();
         BALL_DIAMETER = savedDiameter;
         QCOMPARE(rootWidth(), 80.0);
@@ -324,6 +327,31 @@ private slots:
         app().settings().midiOutMode = "off";
         app().settings().internalSound = true;
         app().startMidi();
+    }
+
+    // The Scala menu's exports read back; an import replaces the keys of
+    // the key map, keeps its controllers and the old file as .bak.
+    void scalaMenuExportsAndImports()
+    {
+        window = makeWindow({});
+        QCOMPARE(window->findChild<QPushButton*>("scalaButton")->menu()->actions().size(), 3);
+        const QString scale = scratch->filePath("lattice.scl");
+        QVERIFY(window->exportLatticeScale(scale));
+        QFile exported(scale);
+        QVERIFY(exported.open(QIODevice::ReadOnly) &&
+                ScalaScale::parse(exported.readAll(), "lattice.scl", nullptr)->pitches.size() > 50);
+        const QString keyMap = TuningLatticeApplication::dataDirectory() + "/midi_map.json";
+        QVERIFY(putFile(keyMap, "{\"note 1\": {\"event\": 1}, \"cc 7\": {\"event\": 6}}"));
+        QVERIFY(putFile(scale, "fifths\n2\n3/2\n2/1\n"));
+        QVERIFY(window->importScaleAsKeyMap(scale));
+        QFile written(keyMap);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QJsonObject keys = QJsonDocument::fromJson(written.readAll()).object();
+        QCOMPARE(keys.value("note 70").toObject().value("value").toString(), QString("/3"));
+        QVERIFY(keys.contains("cc 7") && !keys.contains("note 1") &&
+                QFile::exists(keyMap + ".bak"));
+        QFile::remove(keyMap);
+        QFile::remove(keyMap + ".bak");
     }
 
     // With the shipped style the window fits what a 1024 x 600 screen leaves beside a title bar.

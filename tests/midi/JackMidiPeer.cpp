@@ -69,7 +69,8 @@ std::vector<JackMidiPeer::Event> JackMidiPeer::received() const
 std::uint64_t JackMidiPeer::firstSoundAfter(std::uint64_t from, float threshold) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::uint64_t start = std::max(from, audioEnd_ - std::min<std::uint64_t>(audioEnd_, audio_.size()));
+    const std::uint64_t start =
+        std::max(from, audioEnd_ - std::min<std::uint64_t>(audioEnd_, audio_.size()));
     for (std::uint64_t frame = start; frame < audioEnd_; ++frame)
         if (std::fabs(audio_[frame % audio_.size()]) > threshold)
             return frame;
@@ -79,7 +80,8 @@ std::uint64_t JackMidiPeer::firstSoundAfter(std::uint64_t from, float threshold)
 std::vector<float> JackMidiPeer::recentAudio(int frames) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::uint64_t count = std::min<std::uint64_t>({std::uint64_t(frames), audioEnd_, audio_.size()});
+    const std::uint64_t count =
+        std::min<std::uint64_t>({std::uint64_t(frames), audioEnd_, audio_.size()});
     std::vector<float> samples;
     samples.reserve(count);
     for (std::uint64_t frame = audioEnd_ - count; frame < audioEnd_; ++frame)
@@ -109,8 +111,9 @@ int JackMidiPeer::onProcess(std::uint32_t frames)
     for (std::uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, in, i) == 0)
-            received_.push_back({cycleStart + event.time,
-                                 std::vector<std::uint8_t>(event.buffer, event.buffer + event.size)});
+            received_.push_back(
+                {cycleStart + event.time,
+                 std::vector<std::uint8_t>(event.buffer, event.buffer + event.size)});
     }
 
     const auto* samples = static_cast<const float*>(jack_port_get_buffer(audioIn_, frames));

@@ -1,7 +1,7 @@
 // The keyboard's messages, as bytes, through the key map into a player with
 // no patch: what the player sounds is what a synthesizer would hear.
-#include "LatticeRatio.h"
 #include "MidiInput.h"
+#include "LatticeRatio.h"
 #include "MidiMap.h"
 #include "PdPlayer.h"
 
@@ -71,8 +71,7 @@ private slots:
         QTest::newRow("pedal lift releases it")
             << Bytes{0xB0, 64, 127, 0x90, 69, 100, 0x80, 69, 0, 0xB0, 64, 0} << "";
         QTest::newRow("pedal lift keeps a key still down")
-            << Bytes{0xB0, 64, 127, 0x90, 69, 100, 0x90, 76, 90, 0x80, 69, 0, 0xB0, 64, 0}
-            << "3/2";
+            << Bytes{0xB0, 64, 127, 0x90, 69, 100, 0x90, 76, 90, 0x80, 69, 0, 0xB0, 64, 0} << "3/2";
         QTest::newRow("all notes off") << Bytes{0x90, 69, 100, 0x90, 76, 100, 0xB5, 123, 0} << "";
         QTest::newRow("all sound off, pedal down")
             << Bytes{0xB0, 64, 127, 0x90, 69, 100, 0xB0, 120, 0, 0xB0, 64, 0} << "";

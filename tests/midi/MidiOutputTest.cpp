@@ -1,6 +1,6 @@
 // What other synthesizers receive for the notes the player starts and stops.
-#include "LatticeNoteEvent.h"
 #include "MidiOutput.h"
+#include "LatticeNoteEvent.h"
 #include "PdPlayer.h"
 
 #include <QtTest>
@@ -30,7 +30,8 @@ private slots:
                                 "f0 7f 7f 08 02 00 01 45 45 00 00 f7,90 45 7f";
         QTest::newRow("plain") << "plain"
                                << "90 45 7f,90 4c 7f,80 45 40,90 45 7f,80 45 40,90 45 7f";
-        QTest::newRow("off") << "off" << "";
+        QTest::newRow("off") << "off"
+                             << "";
     }
     void notesGoOutTunedInOrder()
     {

@@ -202,13 +202,18 @@ private slots:
         const QList<LatticeRatio> read = ratiosOfScale(*back);
         QCOMPARE(QSet<LatticeRatio>(read.begin(), read.end()), balls);
 
-        const auto scale = ScalaScale::parse("seven\n5\n7/6\n5/4\n701.955\n7/4\n2/1\n", "s.scl", nullptr);
+        const auto scale =
+            ScalaScale::parse("seven\n5\n7/6\n5/4\n701.955\n7/4\n2/1\n", "s.scl", nullptr);
         QVERIFY(scale);
         const ScalaImport keys = importScale(*scale, std::nullopt);
-        QCOMPARE(keys.refusals, QStringList{"s.scl:5: 701.955 cents has no ratio; a ball needs one"});
+        QCOMPARE(keys.refusals,
+                 QStringList{"s.scl:5: 701.955 cents has no ratio; a ball needs one"});
         QStringList played;
         for (int key : {64, 65, 69, 70, 71, 72, 73, 74, 75})
-            played << keys.midiMap.value(QString("note %1").arg(key)).toObject().value("value").toString();
+            played << keys.midiMap.value(QString("note %1").arg(key))
+                          .toObject()
+                          .value("value")
+                          .toString();
         QCOMPARE(played.join(' '), "/-2 /-2/-3/7 / /-3/7 /5  /7 /2 /2/-3/7");
 
         // The classic 12-note 5-limit scale comes in as the default key map.
