@@ -105,11 +105,18 @@ void CardStackWidget::removeCard(LatticeBallWidget* ballWidget)
     updatePositions();
 }
 
+// The scene is going when a ball widget goes: the other balls may be gone
+// already, so the card leaves without the stack being laid out again.
 void CardStackWidget::onBallWidgetDestroyed(QObject* object)
 {
-    for (auto it = cards_.constBegin(); it != cards_.constEnd(); ++it) {
+    for (auto it = cards_.begin(); it != cards_.end(); ++it) {
         if (static_cast<QObject*>(it.key()) == object) {
-            removeCard(it.key());
+            CardWidget* card = it.value();
+            if (overlay_)
+                overlay_->removeConnection(it.key());
+            cards_.erase(it);
+            card->hide();
+            delete card;
             return;
         }
     }
