@@ -10,7 +10,6 @@
 
 #include <QDebug>
 #include <RtMidi.h>
-#include <algorithm>
 
 namespace {
 
@@ -93,18 +92,7 @@ void MidiInput::close()
 
 QStringList MidiInput::sourcePorts(const QString& api)
 {
-    try {
-        RtMidiIn probe(MidiPorts::apiOf(api), "Tuning Lattice ports");
-        QStringList names = MidiPorts::names(probe);
-        names.erase(std::remove_if(names.begin(), names.end(),
-                                   [](const QString& name) {
-                                       return name.startsWith(QLatin1String("Tuning Lattice"));
-                                   }),
-                    names.end());
-        return names;
-    } catch (const RtMidiError&) {
-        return {};
-    }
+    return MidiPorts::othersPorts<RtMidiIn>(api);
 }
 
 bool MidiInput::connectSource()

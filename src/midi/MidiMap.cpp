@@ -1,9 +1,11 @@
 #include "MidiMap.h"
 
+#include "JsonNumbers.h"
 #include "LatticeEvent.h"
 #include "LatticeNoteEvent.h"
 #include "LatticePath.h"
 #include "QuotedText.h"
+#include "ScalaLattice.h"
 
 #include <QDebug>
 #include <QJsonValue>
@@ -26,39 +28,12 @@ enum MemberKind
 };
 const char* const memberKinds[] = {"note", "cc", "program"};
 
-// The default scale from 1/1 up, octave steps first so that the last step
-// names the prime that gives the degree its colour.
-const char* const justScale[] = {
-    "/",         // 1/1
-    "/2/-3/-5",  // 16/15
-    "/-2/3/3",   // 9/8
-    "/3/-5",     // 6/5
-    "/5",        // 5/4
-    "/2/-3",     // 4/3
-    "/-2/3/3/5", // 45/32
-    "/3",        // 3/2
-    "/2/-5",     // 8/5
-    "/2/-3/5",   // 5/3
-    "/3/3/-5",   // 9/5
-    "/3/5",      // 15/8
+// The default scale from 1/1 up.
+const LatticeRatio justScale[] = {
+    {1, 1},   {16, 15}, {9, 8}, {6, 5}, {5, 4}, {4, 3},
+    {45, 32}, {3, 2},   {8, 5}, {5, 3}, {9, 5}, {15, 8},
 };
 constexpr int scaleSize = int(std::size(justScale));
-
-// Truncates toward zero and clamps to the int range, as the RFID map does:
-// converting a larger number as it is would be undefined.
-int toKind(const QJsonValue& value)
-{
-    const double number = std::trunc(value.toDouble());
-    const double lowest = std::numeric_limits<int>::min();
-    const double highest = std::numeric_limits<int>::max();
-    return static_cast<int>(std::clamp(number, lowest, highest));
-}
-
-float toValue(const QJsonValue& value)
-{
-    const double highest = std::numeric_limits<float>::max();
-    return static_cast<float>(std::clamp(value.toDouble(), -highest, highest));
-}
 
 QString memberName(int kind, int number)
 {
@@ -113,11 +88,11 @@ std::shared_ptr<const LatticeEvent> readEntry(const QJsonValue& entry, bool isNo
                          : QStringLiteral("only a key can play a path");
     } else if (!value.isDouble() && !value.isUndefined()) {
         problem = QStringLiteral("its value is neither a number nor a path");
-    } else if (toKind(kind) < 0 || toKind(kind) > LatticeEvent::PatchSelect) {
+    } else if (jsonInt(kind) < 0 || jsonInt(kind) > LatticeEvent::PatchSelect) {
         problem = QStringLiteral("event %1 is not one the player knows")
-                      .arg(QString::number(toKind(kind)));
+                      .arg(QString::number(jsonInt(kind)));
     } else {
-        return std::make_shared<const LatticeEvent>(toKind(kind), toValue(value));
+        return std::make_shared<const LatticeEvent>(jsonInt(kind), jsonFloat(value));
     }
     return nullptr;
 }
@@ -130,29 +105,17 @@ QJsonObject entryObject(int kind, const QJsonValue& value)
     return object;
 }
 
-// Key `key` of the default map: its degree moved by whole octaves, merged
-// with the degree's own octave steps so that 16/15 an octave down is
-// "/-3/-5". The invalid path when the steps do not fit in a path.
+// Key `key` of the default map: its degree moved by whole octaves, on the
+// path a scale's degree gets (octave steps first, so that 16/15 an octave
+// down is "/-3/-5"). The invalid path when the steps do not fit in a path.
 LatticePath defaultKeyPath(int key)
 {
     const int fromRoot = key - MidiMap::defaultRootKey;
     const int degree = (fromRoot % scaleSize + scaleSize) % scaleSize;
-    int octaves = (fromRoot - degree) / scaleSize;
-    QList<int> primes;
-    for (int step : LatticePath(QString::fromLatin1(justScale[degree])).toList()) {
-        if (std::abs(step) == 2)
-            octaves += step / 2;
-        else
-            primes.append(step);
-    }
-    if (std::abs(octaves) + primes.size() > LatticePath::maxSteps)
-        return LatticePath::invalid();
-    LatticePath path;
-    for (int i = 0; i < std::abs(octaves); ++i)
-        path.append(octaves > 0 ? 2 : -2);
-    for (int step : primes)
-        path.append(step);
-    return path;
+    const int octaves = (fromRoot - degree) / scaleSize;
+    const LatticeRatio octave = octaves >= 0 ? LatticeRatio(std::uint64_t(1) << octaves)
+                                             : LatticeRatio(1, std::uint64_t(1) << -octaves);
+    return pathForRatio(justScale[degree] * octave).value_or(LatticePath::invalid());
 }
 
 template <class Table> const LatticeEvent* eventAt(const Table& table, int number)

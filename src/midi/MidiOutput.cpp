@@ -6,7 +6,6 @@
 
 #include <QDebug>
 #include <RtMidi.h>
-#include <algorithm>
 #include <pthread.h>
 #include <sched.h>
 
@@ -93,18 +92,7 @@ void MidiOutput::stop()
 
 QStringList MidiOutput::destinationPorts(const QString& api)
 {
-    try {
-        RtMidiOut probe(MidiPorts::apiOf(api), "Tuning Lattice ports");
-        QStringList names = MidiPorts::names(probe);
-        names.erase(std::remove_if(names.begin(), names.end(),
-                                   [](const QString& name) {
-                                       return name.startsWith(QLatin1String("Tuning Lattice"));
-                                   }),
-                    names.end());
-        return names;
-    } catch (const RtMidiError&) {
-        return {};
-    }
+    return MidiPorts::othersPorts<RtMidiOut>(api);
 }
 
 // Notes should leave within a millisecond of their block: the thread asks

@@ -1,5 +1,6 @@
 #include "RfidMap.h"
 
+#include "JsonNumbers.h"
 #include "LatticePath.h"
 // The event record lives with the player for now; it is a plain value type
 // and the map needs nothing else from the player.
@@ -14,24 +15,6 @@
 #include <limits>
 
 namespace {
-
-// Truncates toward zero. Numbers beyond the int range are clamped because
-// converting them as they are is undefined; the player ignores such kinds
-// anyway.
-int toKind(const QJsonValue& value)
-{
-    const double number = std::trunc(value.toDouble());
-    const double lowest = std::numeric_limits<int>::min();
-    const double highest = std::numeric_limits<int>::max();
-    return static_cast<int>(std::clamp(number, lowest, highest));
-}
-
-// Clamped to the float range for the same reason.
-float toValue(const QJsonValue& value)
-{
-    const double highest = std::numeric_limits<float>::max();
-    return static_cast<float>(std::clamp(value.toDouble(), -highest, highest));
-}
 
 void logMapped(const QString& key, int kind, const QString& value)
 {
@@ -94,7 +77,7 @@ void RfidMap::readEntry(const QString& key, const QJsonObject& entry)
                            .arg(key, text);
             return;
         }
-        const int noteKind = toKind(kind);
+        const int noteKind = jsonInt(kind);
         auto event = std::make_shared<const LatticeNoteEvent>(
             noteKind == LatticeEvent::NoteOn || noteKind == LatticeEvent::NoteOff
                 ? noteKind
@@ -106,7 +89,7 @@ void RfidMap::readEntry(const QString& key, const QJsonObject& entry)
     }
 
     // Any other payload is a number, or 0 when it is not one.
-    auto event = std::make_shared<const LatticeEvent>(toKind(kind), toValue(payload));
+    auto event = std::make_shared<const LatticeEvent>(jsonInt(kind), jsonFloat(payload));
     logMapped(key, event->type(), QString::number(double(event->value()), 'g', 6));
     events.insert(key, std::move(event));
 }

@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "JsonNumbers.h"
 #include "QuotedText.h"
 
 #include <QCoreApplication>
@@ -13,35 +14,18 @@
 
 namespace {
 
-// Truncates toward zero; numbers beyond the int range are clamped, because
-// converting them as they are is undefined.
-int toTruncatedInt(const QJsonValue& value)
-{
-    const double number = std::trunc(value.toDouble());
-    const double lowest = std::numeric_limits<int>::min();
-    const double highest = std::numeric_limits<int>::max();
-    return static_cast<int>(std::clamp(number, lowest, highest));
-}
-
-// Clamped to the float range for the same reason.
-float toFloat(const QJsonValue& value)
-{
-    const double highest = std::numeric_limits<float>::max();
-    return static_cast<float>(std::clamp(value.toDouble(), -highest, highest));
-}
-
 void readInt(const QJsonObject& json, const QString& key, int& member)
 {
     const QJsonValue value = json.value(key);
     if (value.isDouble())
-        member = toTruncatedInt(value);
+        member = jsonInt(value);
 }
 
 void readFloat(const QJsonObject& json, const QString& key, float& member)
 {
     const QJsonValue value = json.value(key);
     if (value.isDouble())
-        member = toFloat(value);
+        member = jsonFloat(value);
 }
 
 void readBool(const QJsonObject& json, const QString& key, bool& member)
