@@ -1,12 +1,15 @@
 # Front door for the CMake build. `make run` starts the instrument,
 # `make test` runs every test; both set up whatever is missing first.
+# `make install` (PREFIX, DESTDIR), `make uninstall` and `make package` (a
+# Debian package in BUILD_DIR) are set up in cmake/Install.cmake.
 
 BUILD_DIR  ?= build
 BUILD_TYPE ?= Release
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+PREFIX     ?= /usr/local
 
-.PHONY: all setup configure build test run bench format clean asan tsan fuzz
+.PHONY: all setup configure build test run bench format clean asan tsan fuzz install uninstall package
 
 all: build
 
@@ -29,6 +32,22 @@ run: build
 
 bench: build
 	bash scripts/bench.sh $(abspath $(BUILD_DIR))
+
+# Only what is installed is built. The build is configured for PREFIX, the
+# last place the programs look for their data when moved away from it.
+INSTALLED_TARGETS = tuning-lattice lattice-tool lattice_data lattice_install_files
+install: configure
+	@grep -qxF 'CMAKE_INSTALL_PREFIX:PATH=$(PREFIX)' $(BUILD_DIR)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD_DIR) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(INSTALLED_TARGETS)
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR)
+
+uninstall:
+	DESTDIR="$(DESTDIR)" cmake -DMANIFEST=$(abspath $(BUILD_DIR))/install_manifest.txt -P cmake/Uninstall.cmake
+
+package: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(INSTALLED_TARGETS)
+	cd $(BUILD_DIR) && cpack -G DEB
 
 # Sanitizer builds live beside the normal one and share its libpd.
 asan:

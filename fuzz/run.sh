@@ -16,18 +16,21 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${BUILD_DIR:-$here/build-fuzz}")
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-1}
-targets=${FUZZ_TARGETS:-wand-datagram rfid-map lattice options data-file}
+targets=${FUZZ_TARGETS:-wand-datagram osc-packet rfid-map lattice options data-file}
 
-declare -A fuzzer=([wand-datagram]=WandDatagramFuzzer [rfid-map]=RfidMapFuzzer
+declare -A fuzzer=([wand-datagram]=WandDatagramFuzzer [osc-packet]=OscPacketFuzzer [rfid-map]=RfidMapFuzzer
   [lattice]=LatticeFuzzer [options]=OptionsFuzzer [data-file]=DataFileFuzzer)
 # The files each harness is there to cover.
 declare -A covered=([wand-datagram]="src/serial/UdpListener.cpp src/model/RfidMap.cpp"
+  [osc-packet]="src/osc/OscAddressSpace.cpp src/model/LatticePath.cpp"
   [rfid-map]="src/model/RfidMap.cpp src/model/LatticePath.cpp src/model/SpelledNote.cpp"
   [lattice]="src/model/Lattice.cpp src/model/LatticeBall.cpp src/model/SpelledNote.cpp"
   [options]="src/model/Settings.cpp src/model/SpelledNote.cpp"
   [data-file]="src/model/SerializableRoot.cpp")
 # The datagram has one size worth trying, with a little room around it.
-declare -A maxLength=([wand-datagram]=128)
+declare -A maxLength=([wand-datagram]=128 [osc-packet]=1024)
+# The words each input is made of.
+declare -A dictionary=([osc-packet]=osc.dict)
 
 cmake -S "$here/fuzz" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
@@ -55,7 +58,7 @@ run_one() {
   local harness=$build/bin/${fuzzer[$name]}
   mkdir -p "$out" "$artifacts"
   ASAN_OPTIONS=detect_leaks=0 TMPDIR=$scratch "$harness" "$out" "$here/fuzz/corpus/$name" \
-    -dict="$here/fuzz/json.dict" -max_total_time="$seconds" -runs="${FUZZ_RUNS:--1}" -timeout="${FUZZ_TIMEOUT:-10}" \
+    -dict="$here/fuzz/${dictionary[$name]:-json.dict}" -max_total_time="$seconds" -runs="${FUZZ_RUNS:--1}" -timeout="${FUZZ_TIMEOUT:-10}" \
     -max_len="${maxLength[$name]:-8192}" -rss_limit_mb="${FUZZ_RSS_MB:-4096}" -artifact_prefix="$artifacts" \
     -print_final_stats=1 >"$build/$name.log" 2>&1 || return 1
   ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=255 "$harness" -runs=0 \

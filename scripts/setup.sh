@@ -14,9 +14,11 @@ if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
 packages=(
   build-essential cmake pkg-config dpkg-dev
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev fonts-dejavu-core
-  libboost-dev portaudio19-dev librtmidi-dev
+  libboost-dev portaudio19-dev librtmidi-dev liblo-dev
   # test and demonstration harness
   xvfb xdotool x11-utils openbox imagemagick jackd2 libjack-jackd2-dev sox puredata-core
+  # checks of the installed files and the Debian package
+  lintian desktop-file-utils appstream
 )
 
 missing=()

@@ -1,7 +1,7 @@
 // lattice-tool render: plays lattice paths through a voice patch the way the
 // instrument does and writes the result to a WAV file, with no audio device.
 // The runtime patch folder is laid out as the program lays it out (the
-// shell patches beside the executable plus the voice as lattice_voice.pd),
+// shell patches from the data folder plus the voice as lattice_voice.pd),
 // the main patch is opened by PdPlayer, and every block goes through
 // PdPlayer::processBlock exactly as the audio callback's would.
 
@@ -9,10 +9,10 @@
 #include "LatticeNoteEvent.h"
 #include "LatticePath.h"
 #include "PdPlayer.h"
+#include "ResourceLocation.h"
 #include "ToolCommands.h"
 #include "WavWriter.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -128,8 +128,7 @@ int parseArguments(const QStringList& arguments, RenderOptions& options)
 // holds them. Returns the main patch, or an empty string after a message.
 QString prepareRuntimeFolder(const QTemporaryDir& folder, const QString& voice)
 {
-    const QString shell =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/patches/shell/");
+    const QString shell = ResourceLocation::directory() + QStringLiteral("/patches/shell/");
     for (const char* name : {"lattice_main.pd", "lattice_vprep.pd", "equal-loudness.pd",
                              "tb_compressor~.pd", "tb_compressorUI.pd"}) {
         if (!QFile::copy(shell + QLatin1String(name), folder.filePath(QLatin1String(name)))) {

@@ -15,6 +15,7 @@ void printUsage(FILE* to)
     std::fprintf(to, "usage: lattice-tool COMMAND [ARGUMENTS]\n\ncommands:\n");
     for (const LatticeToolCommand* command : ToolCommands::all())
         std::fprintf(to, "  lattice-tool %s\n", command->usage);
+    std::fprintf(to, "  lattice-tool --help | -h | help\n  lattice-tool --version\n");
 }
 
 } // namespace
@@ -31,8 +32,13 @@ int main(int argc, char** argv)
         return ToolCommands::exitUsage;
     }
     const QString name = arguments.takeFirst();
-    if (name == QLatin1String("--help") || name == QLatin1String("help")) {
+    if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
+        name == QLatin1String("help")) {
         printUsage(stdout);
+        return ToolCommands::exitOk;
+    }
+    if (name == QLatin1String("--version")) {
+        std::printf("lattice-tool (Elsted Tuning Lattice) %s\n", LATTICE_VERSION);
         return ToolCommands::exitOk;
     }
     const LatticeToolCommand* command = ToolCommands::find(name);

@@ -27,14 +27,6 @@ namespace {
 constexpr int periodFrames = 256;
 constexpr int sampleRate = 44100;
 
-double percentile(std::vector<double> values, double share)
-{
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, std::size_t(share * double(values.size())))];
-}
-
 bool report(const char* what, double value, double target, const char* unit)
 {
     const bool met = value <= target;

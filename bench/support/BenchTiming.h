@@ -20,6 +20,15 @@ inline double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
+// The value below which `share` (0..1) of the values lie; 0 for none.
+inline double percentile(std::vector<double> values, double share)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, std::size_t(share * double(values.size())))];
+}
+
 // Wall-clock time is what the player waits; processor time is what the code
 // costs, and stays meaningful on a machine shared with other work.
 struct TimedSamples

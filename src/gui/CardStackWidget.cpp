@@ -7,9 +7,9 @@
 #include "LatticeBallWidget.h"
 #include "LatticeView.h"
 #include "LatticeWidget.h"
+#include "ResourceLocation.h"
 #include "TuningLatticeApplication.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <algorithm>
@@ -36,7 +36,7 @@ QString glyphFolder()
 {
     if (const TuningLatticeApplication* app = TuningLatticeApplication::instance())
         return app->resourceDirectory();
-    return QCoreApplication::applicationDirPath();
+    return ResourceLocation::directory();
 }
 
 } // namespace
@@ -137,8 +137,7 @@ void CardStackWidget::followLattice(Lattice* lattice)
             disconnect(lattice_, nullptr, this, nullptr);
         lattice_ = lattice;
         if (lattice) {
-            connect(lattice, &Lattice::soundingChanged, this,
-                    [this] { syncOffLatticeCards(); });
+            connect(lattice, &Lattice::soundingChanged, this, [this] { syncOffLatticeCards(); });
             connect(lattice, &Lattice::transposeOrBaseFrequencyChanged, this,
                     [this] { syncOffLatticeCards(true); });
         }

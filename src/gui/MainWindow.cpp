@@ -339,6 +339,7 @@ void MainWindow::loadPatch(const QString& path)
     currentPatchIndex =
         ui->patchMenu->findData(absolute, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
     ui->patchMenu->setCurrentIndex(currentPatchIndex);
+    application().oscOutput().setPatchName(ui->patchMenu->currentText());
 }
 
 // The patch that was playing stays closed; the menu goes back to its entry
@@ -545,6 +546,19 @@ void MainWindow::onPatchSelectRequested(int position)
         }
         return;
     }
+}
+
+bool MainWindow::selectPatchNamed(const QString& name)
+{
+    const int index =
+        ui->patchMenu->findText(name, Qt::MatchFixedString); // the menu's names, any case
+    if (index < 0 || ui->patchMenu->itemData(index).toString().isEmpty())
+        return false;
+    if (index != ui->patchMenu->currentIndex()) {
+        ui->patchMenu->setCurrentIndex(index);
+        loadPatch(ui->patchMenu->itemData(index).toString());
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------

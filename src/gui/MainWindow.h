@@ -89,6 +89,9 @@ public slots:
     void onPatchDecRequested();
     void onPatchIncRequested();
     void onPatchSelectRequested(int position);
+    // Loads the menu's patch of that name (in any case); false when there
+    // is none.
+    bool selectPatchNamed(const QString& name);
     void onTransposeChanged();
 
 protected:

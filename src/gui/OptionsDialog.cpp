@@ -11,6 +11,8 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QNetworkInterface>
 #include <QSpacerItem>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -57,6 +59,7 @@ OptionsDialog::OptionsDialog(AudioOutput& output, QWidget* parent)
 {
     tabWidget->addTab(createOptionsTab(), tr("Options"));
     tabWidget->addTab(createMidiTab(), tr("MIDI"));
+    tabWidget->addTab(createNetworkTab(), tr("Network"));
     tabWidget->addTab(createAboutTab(), tr("About"));
 
     auto* buttonBox = new QDialogButtonBox(QDialogButtonBox::Close, Qt::Horizontal, this);
@@ -239,6 +242,138 @@ void OptionsDialog::applyMidi()
     settings.internalSound = internalSoundBox->isChecked();
     settings.velocitySensitive = velocityBox->isChecked();
     application().startMidi();
+}
+
+namespace {
+
+// "All interfaces", "This machine only" and each interface by name.
+QComboBox* listenMenu(const QString& current, QWidget* parent)
+{
+    auto* menu = new QComboBox(parent);
+    menu->addItem(QObject::tr("All interfaces"), QStringLiteral("all"));
+    menu->addItem(QObject::tr("This machine only"), QStringLiteral("loopback"));
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces())
+        if (!(interface.flags() & QNetworkInterface::IsLoopBack))
+            menu->addItem(interface.humanReadableName(), interface.name());
+    if (menu->findData(current) < 0)
+        menu->addItem(current, current); // an address typed into options.json
+    menu->setCurrentIndex(menu->findData(current));
+    return menu;
+}
+
+QLineEdit* allowEdit(const QStringList& networks, QWidget* parent)
+{
+    auto* edit = new QLineEdit(networks.join(QStringLiteral(", ")), parent);
+    edit->setPlaceholderText(QObject::tr("anyone"));
+    edit->setToolTip(QObject::tr("Networks or addresses that may send, such as "
+                                 "192.168.1.0/24, 10.0.0.7; empty lets anyone send"));
+    return edit;
+}
+
+QStringList networksOf(const QLineEdit* edit)
+{
+    QStringList networks;
+    for (const QString& part : edit->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
+        if (!part.trimmed().isEmpty())
+            networks << part.trimmed();
+    return networks;
+}
+
+} // namespace
+
+QWidget* OptionsDialog::createNetworkTab()
+{
+    auto* page = new QWidget;
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(12, 12, 12, 12);
+    const Settings& settings = application().settings();
+    const auto addRow = [&](const QString& label, QWidget* field) {
+        const int row = grid->rowCount();
+        grid->addWidget(new QLabel(label, page), row, 0);
+        grid->addWidget(field, row, 1);
+    };
+    const auto heading = [&](const QString& text) {
+        auto* label = new QLabel(QStringLiteral("<b>%1</b>").arg(text), page);
+        grid->addWidget(label, grid->rowCount(), 0, 1, 2);
+    };
+
+    heading(tr("Wand (port %1)").arg(settings.udpPort));
+    wandListenMenu = listenMenu(settings.udpListen, page);
+    wandListenMenu->setObjectName(QStringLiteral("wandListenMenu"));
+    addRow(tr("Listen on"), wandListenMenu);
+    wandAllowEdit = allowEdit(settings.udpAllow, page);
+    wandAllowEdit->setObjectName(QStringLiteral("wandAllowEdit"));
+    addRow(tr("Allowed senders"), wandAllowEdit);
+
+    heading(tr("OSC"));
+    oscPortEdit = new QSpinBox(page);
+    oscPortEdit->setObjectName(QStringLiteral("oscPortEdit"));
+    oscPortEdit->setRange(0, 65535);
+    oscPortEdit->setSpecialValueText(tr("Off"));
+    oscPortEdit->setValue(settings.oscPort);
+    addRow(tr("Port"), oscPortEdit);
+    oscListenMenu = listenMenu(settings.oscListen, page);
+    oscListenMenu->setObjectName(QStringLiteral("oscListenMenu"));
+    addRow(tr("Listen on"), oscListenMenu);
+    oscAllowEdit = allowEdit(settings.oscAllow, page);
+    oscAllowEdit->setObjectName(QStringLiteral("oscAllowEdit"));
+    addRow(tr("Allowed senders"), oscAllowEdit);
+    auto* sendRow = new QHBoxLayout;
+    oscSendHostEdit = new QLineEdit(settings.oscSendHost, page);
+    oscSendHostEdit->setObjectName(QStringLiteral("oscSendHostEdit"));
+    oscSendPortEdit = new QSpinBox(page);
+    oscSendPortEdit->setObjectName(QStringLiteral("oscSendPortEdit"));
+    oscSendPortEdit->setRange(0, 65535);
+    oscSendPortEdit->setSpecialValueText(tr("None"));
+    oscSendPortEdit->setValue(settings.oscSendPort);
+    sendRow->addWidget(oscSendHostEdit);
+    sendRow->addWidget(oscSendPortEdit);
+    const int row = grid->rowCount();
+    grid->addWidget(new QLabel(tr("Send state to"), page), row, 0);
+    grid->addLayout(sendRow, row, 1);
+
+    networkStatus = new QLabel(page);
+    networkStatus->setObjectName(QStringLiteral("networkStatus"));
+    networkStatus->setWordWrap(true);
+    const OscInput& osc = application().oscInput();
+    networkStatus->setText(
+        settings.oscPort == 0 ? tr("OSC is off.")
+        : osc.isRunning()     ? tr("OSC listens on port %1.").arg(osc.port())
+                          : tr("OSC could not open port %1; see the log.").arg(settings.oscPort));
+    grid->addWidget(networkStatus, grid->rowCount(), 0, 1, 2);
+    grid->setRowStretch(grid->rowCount(), 1);
+
+    for (QComboBox* menu : {wandListenMenu, oscListenMenu})
+        connect(menu, qOverload<int>(&QComboBox::activated), this, &OptionsDialog::applyNetwork);
+    for (QLineEdit* edit : {wandAllowEdit, oscAllowEdit, oscSendHostEdit})
+        connect(edit, &QLineEdit::editingFinished, this, &OptionsDialog::applyNetwork);
+    for (QSpinBox* edit : {oscPortEdit, oscSendPortEdit})
+        connect(edit, &QSpinBox::editingFinished, this, &OptionsDialog::applyNetwork);
+    return page;
+}
+
+void OptionsDialog::applyNetwork()
+{
+    Settings& settings = application().settings();
+    const QString wandListen = wandListenMenu->currentData().toString();
+    const QStringList wandAllow = networksOf(wandAllowEdit);
+    const bool wandChanged = wandListen != settings.udpListen || wandAllow != settings.udpAllow;
+    settings.udpListen = wandListen;
+    settings.udpAllow = wandAllow;
+    settings.oscPort = oscPortEdit->value();
+    settings.oscListen = oscListenMenu->currentData().toString();
+    settings.oscAllow = networksOf(oscAllowEdit);
+    settings.oscSendHost = oscSendHostEdit->text().trimmed();
+    settings.oscSendPort = oscSendPortEdit->value();
+    if (wandChanged)
+        application().restartUdpListener();
+    QString why;
+    if (!application().startOsc(&why))
+        networkStatus->setText(why);
+    else if (settings.oscPort == 0)
+        networkStatus->setText(tr("OSC is off."));
+    else
+        networkStatus->setText(tr("OSC listens on port %1.").arg(application().oscInput().port()));
 }
 
 QWidget* OptionsDialog::createAboutTab()

@@ -6,6 +6,8 @@ class AudioOutput;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
 class QSpinBox;
 class QTabWidget;
 class QWidget;
@@ -43,11 +45,15 @@ public slots:
     // Stores the MIDI tab's choices in the settings and reopens MIDI with
     // them.
     void applyMidi();
+    // Stores the Network tab's choices and restarts the wand's listener and
+    // OSC with them; the tab's status line says whether OSC listens.
+    void applyNetwork();
 
 private:
     QWidget* createOptionsTab();
     QWidget* createMidiTab();
     void fillPorts();
+    QWidget* createNetworkTab();
     QWidget* createAboutTab();
 
     AudioOutput& audioOutput;
@@ -61,4 +67,12 @@ private:
     QDoubleSpinBox* synthA4Edit = nullptr;
     QCheckBox* internalSoundBox = nullptr;
     QCheckBox* velocityBox = nullptr;
+    QComboBox* wandListenMenu = nullptr;
+    QLineEdit* wandAllowEdit = nullptr;
+    QSpinBox* oscPortEdit = nullptr;
+    QComboBox* oscListenMenu = nullptr;
+    QLineEdit* oscAllowEdit = nullptr;
+    QLineEdit* oscSendHostEdit = nullptr;
+    QSpinBox* oscSendPortEdit = nullptr;
+    QLabel* networkStatus = nullptr;
 };

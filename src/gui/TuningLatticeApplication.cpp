@@ -6,6 +6,8 @@
 #include "LatticeView.h"
 #include "MainWindow.h"
 #include "PlayerMetaTypes.h"
+#include "QuotedText.h"
+#include "ResourceLocation.h"
 #include "StartupTrace.h"
 #include "TerminationSignalWatcher.h"
 
@@ -126,8 +128,7 @@ TuningLatticeApplication::TuningLatticeApplication(int& argc, char** argv)
     : QApplication(argc, argv),
       // The listener keeps a reference to the settings, built after it, and
       // reads them only once its thread starts.
-      udpListener_(*std::addressof(settings_)),
-      resourceDirectory_(QCoreApplication::applicationDirPath())
+      udpListener_(*std::addressof(settings_)), resourceDirectory_(ResourceLocation::directory())
 {
     setApplicationName(QString::fromLatin1(applicationNameText));
     registerEmbeddedResources();
@@ -195,7 +196,7 @@ bool TuningLatticeApplication::init()
     const QString dataDir = dataDirectory();
     const bool dataDirCreated = QDir().mkpath(dataDir);
     qDebug() << "Config dir:" << dataDir;
-    qDebug() << "Resource dir:" << QCoreApplication::applicationDirPath();
+    qDebug() << "Resource dir:" << resourceDirectory_;
     if (!dataDirCreated) {
         qCritical("Could not create config directory %s.", qUtf8Printable(dataDir));
         showCriticalMessage(QStringLiteral("Creation of config directory failed.") +
@@ -226,6 +227,8 @@ bool TuningLatticeApplication::init()
 
     // The patch handshake asks the output whether a stream runs.
     player_.setAudioOutput(&audioOutput_);
+    // OSC's output follows the player from the first patch on.
+    connectOsc();
     if (!openAudioOutput())
         return false;
 
@@ -249,6 +252,7 @@ bool TuningLatticeApplication::init()
         qCritical() << "The MIDI key map could not be read; keys play nothing.";
     startMidi();
     StartupTrace::mark("midi");
+    startOsc();
 
     // A signal taken by a nested loop (a message box above) quit only that
     // loop; the main loop is told as soon as it runs.
@@ -349,6 +353,12 @@ void TuningLatticeApplication::startUdpListener()
     udpListener_.start(QThread::InheritPriority);
 }
 
+void TuningLatticeApplication::restartUdpListener()
+{
+    if (udpListener_.isRunning())
+        udpListener_.restart();
+}
+
 void TuningLatticeApplication::startMidi()
 {
     player_.setInternalSound(settings_.internalSound);
@@ -361,6 +371,49 @@ void TuningLatticeApplication::startMidi()
     output.bendRange = settings_.mpeBendRange;
     output.synthA4 = double(settings_.synthA4);
     midiOutput_.start(output);
+}
+
+void TuningLatticeApplication::connectOsc()
+{
+    connect(&player_, &PdPlayer::transposed, &oscOutput_, &OscOutput::onTransposed);
+    connect(&player_, &PdPlayer::volumeChanged, &oscOutput_, &OscOutput::onVolumeChanged);
+    connect(&player_, &PdPlayer::voiceVolumeChanged, &oscOutput_, &OscOutput::onVoiceVolumeChanged);
+    connect(&player_, &PdPlayer::baseFrequencyChanged, &oscOutput_,
+            &OscOutput::onBaseFrequencyChanged);
+    connect(&player_, &PdPlayer::monophonicChanged, &oscOutput_, &OscOutput::onMonophonicChanged);
+    connect(&player_, &PdPlayer::macroNamesReceived, &oscOutput_, &OscOutput::onMacroNamesReceived);
+    connect(&player_, &PdPlayer::macroDefaultsReceived, &oscOutput_,
+            &OscOutput::onMacroDefaultsReceived);
+    connect(&player_, &PdPlayer::macroValueChanged, &oscOutput_, &OscOutput::onMacroValueChanged);
+    connect(
+        &oscInput_, &OscInput::patchRequested, this,
+        [this] {
+            const QString name = oscInput_.takeRequestedPatch();
+            if (!name.isEmpty() && mainWindow_ && !mainWindow_->selectPatchNamed(name))
+                qWarning().noquote() << "OSC: there is no patch" << quotedText(name);
+        },
+        Qt::QueuedConnection);
+}
+
+bool TuningLatticeApplication::startOsc(QString* why)
+{
+    oscInput_.stop();
+    oscOutput_.stop();
+    if (settings_.oscPort == 0)
+        return true;
+    // The state the window shows now, for the first subscriber.
+    oscOutput_.onBaseFrequencyChanged(settings_.baseFrequency);
+    oscOutput_.onVolumeChanged(settings_.masterVolume);
+    oscOutput_.onMonophonicChanged(settings_.monophonic);
+    oscOutput_.start(settings_.oscSendHost, settings_.oscSendPort, settings_.calibrationFrequency);
+    OscInput::Config config;
+    config.port = settings_.oscPort;
+    config.listen = settings_.oscListen;
+    config.allow = settings_.oscAllow;
+    if (oscInput_.start(config, why))
+        return true;
+    oscOutput_.stop();
+    return false;
 }
 
 bool TuningLatticeApplication::reloadMidiMap()
@@ -392,6 +445,8 @@ void TuningLatticeApplication::shutdown()
     udpListener_.term();
     midiInput_.close();
     midiOutput_.stop();
+    oscInput_.stop();
+    oscOutput_.stop();
     lattice_.saveIfAutoSave();
     player_.term();
     audioOutput_.term();

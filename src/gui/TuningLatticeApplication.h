@@ -4,6 +4,8 @@
 #include "MidiInput.h"
 #include "MidiMap.h"
 #include "MidiOutput.h"
+#include "OscInput.h"
+#include "OscOutput.h"
 #include "PaAudioOutput.h"
 #include "PdPlayer.h"
 #include "Settings.h"
@@ -72,14 +74,23 @@ public:
     void startMidi();
     // Reads midi_map.json again (the keyboard input pauses meanwhile).
     bool reloadMidiMap();
+    OscInput& oscInput() { return oscInput_; }
+    OscOutput& oscOutput() { return oscOutput_; }
+    // Opens OSC in and out as the options say, closing what was open; again
+    // whenever they change. False (with the reason) when the port or
+    // address cannot be had: OSC is off then.
+    bool startOsc(QString* why = nullptr);
+    // Starts the wand's listener again with the options as they are now,
+    // when it runs.
+    void restartUdpListener();
     // Null until init() has created the window.
     MainWindow* mainWindow() const { return mainWindow_; }
 
     // The per-user folder of options.json, lattice.json, rfid_map.json,
     // log.txt and the runtime patch folder.
     static QString dataDirectory();
-    // The folder of style.qss, style_win.qss and "patches": the executable's
-    // own folder unless a test has pointed it elsewhere.
+    // The folder of style.qss, style_win.qss and "patches": the one
+    // ResourceLocation finds unless a test has pointed it elsewhere.
     QString resourceDirectory() const { return resourceDirectory_; }
     void setResourceDirectory(const QString& path) { resourceDirectory_ = path; }
 
@@ -146,6 +157,7 @@ private:
     void restoreWindowGeometry();
     void applySavedSettings();
     void startUdpListener();
+    void connectOsc();
     void storeWindowState();
 
     // The members the rest of the program reaches, in the order in which
@@ -159,6 +171,8 @@ private:
     MidiMap midiMap_;
     MidiInput midiInput_{&player_, &midiMap_};
     MidiOutput midiOutput_{&player_};
+    OscOutput oscOutput_{&player_};
+    OscInput oscInput_{&player_, &oscOutput_};
     QSet<QString> diagnosticFilters_;
     QFile logFile_;
     QMutex logMutex_;

@@ -2,10 +2,11 @@
 
 #include "JsonNumbers.h"
 #include "QuotedText.h"
+#include "ResourceLocation.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonValue>
 #include <QStringList>
 #include <algorithm>
@@ -77,6 +78,28 @@ void readString(const QJsonObject& json, const QString& key, QString& member)
         member = value.toString();
 }
 
+// An array of strings; entries of another type are dropped with a warning.
+void readStringList(const QJsonObject& json, const QString& key, QStringList& member)
+{
+    const QJsonValue value = json.value(key);
+    if (value.isUndefined())
+        return;
+    if (!value.isArray()) {
+        if (SerializableNode::mayWarnWhileReading())
+            qWarning().noquote() << QStringLiteral("Option %1 must be a list of texts.").arg(key);
+        return;
+    }
+    member.clear();
+    for (const QJsonValue& entry : value.toArray()) {
+        if (entry.isString())
+            member.append(entry.toString());
+        else if (SerializableNode::mayWarnWhileReading())
+            qWarning().noquote() << QStringLiteral("Option %1: ignoring an entry that is not a "
+                                                   "text.")
+                                        .arg(key);
+    }
+}
+
 // A number within [lowest, highest]; anything else keeps the member and says
 // so.
 template <typename Number>
@@ -107,7 +130,7 @@ QString Settings::defaultMidiApi()
 
 Settings::Settings(QObject* parent)
     : SerializableRoot(parent),
-      defaultPatch(QCoreApplication::applicationDirPath() + QStringLiteral("/patches/Sine.pd"))
+      defaultPatch(ResourceLocation::directory() + QStringLiteral("/patches/Sine.pd"))
 {
 }
 
@@ -147,6 +170,13 @@ void Settings::read(const QJsonObject& json)
     readBounded(json, QStringLiteral("synthA4"), 100, 1000, synthA4);
     readBool(json, QStringLiteral("internalSound"), internalSound);
     readBool(json, QStringLiteral("velocitySensitive"), velocitySensitive);
+    readString(json, QStringLiteral("udpListen"), udpListen);
+    readStringList(json, QStringLiteral("udpAllow"), udpAllow);
+    readBounded(json, QStringLiteral("oscPort"), 0, 65535, oscPort);
+    readString(json, QStringLiteral("oscListen"), oscListen);
+    readStringList(json, QStringLiteral("oscAllow"), oscAllow);
+    readString(json, QStringLiteral("oscSendHost"), oscSendHost);
+    readBounded(json, QStringLiteral("oscSendPort"), 0, 65535, oscSendPort);
 }
 
 void Settings::write(QJsonObject& json) const
@@ -171,6 +201,13 @@ void Settings::write(QJsonObject& json) const
     json.insert(QStringLiteral("synthA4"), static_cast<double>(synthA4));
     json.insert(QStringLiteral("internalSound"), internalSound);
     json.insert(QStringLiteral("velocitySensitive"), velocitySensitive);
+    json.insert(QStringLiteral("udpListen"), udpListen);
+    json.insert(QStringLiteral("udpAllow"), QJsonArray::fromStringList(udpAllow));
+    json.insert(QStringLiteral("oscPort"), oscPort);
+    json.insert(QStringLiteral("oscListen"), oscListen);
+    json.insert(QStringLiteral("oscAllow"), QJsonArray::fromStringList(oscAllow));
+    json.insert(QStringLiteral("oscSendHost"), oscSendHost);
+    json.insert(QStringLiteral("oscSendPort"), oscSendPort);
 }
 
 void Settings::onAudioDeviceChanged(int value)

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 // The options the instrument keeps between runs, one public member per key of
 // options.json. The members hold the defaults from construction on; the
@@ -55,6 +56,20 @@ public:
     float synthA4 = 440.0f;                      // Hz the synthesizer tunes key 69 to
     bool internalSound = true;                   // false: only the MIDI output sounds
     bool velocitySensitive = true;
+
+    // Who may play over the network. Where a listener binds: "all",
+    // "loopback", an interface's name or an address of this machine; who
+    // may send: CIDR networks or addresses, an empty list letting anyone.
+    // The wand is a network device and listens everywhere; OSC listens on
+    // this machine only until the user opens it up.
+    QString udpListen = QStringLiteral("all");
+    QStringList udpAllow;
+    int oscPort = 8000; // 0: no OSC
+    QString oscListen = QStringLiteral("loopback");
+    QStringList oscAllow;
+    // Where the state goes besides the subscribers; port 0: nowhere.
+    QString oscSendHost = QStringLiteral("127.0.0.1");
+    int oscSendPort = 0;
 
     // "alsa" where the ALSA sequencer exists, otherwise "jack".
     static QString defaultMidiApi();

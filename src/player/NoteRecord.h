@@ -13,6 +13,9 @@
 struct NoteRecord
 {
     LatticeRatio ratio;
+    // The transposition when the record was made: ratio over it is the
+    // ball that was played (for a note on).
+    LatticeRatio transposition{1};
     // The frequency the player's own voice plays (base frequency x ratio).
     float frequency = 0.0f;
     // The note's gain (velocity) at its start; 0 for a stop.

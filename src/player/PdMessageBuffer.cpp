@@ -38,25 +38,26 @@ void PdMessageBuffer::release()
     }
 }
 
-void PdMessageBuffer::writeEvent(const LatticeEvent* event)
+bool PdMessageBuffer::writeEvent(const LatticeEvent* event)
 {
     Chunk chunk{};
     chunk.type = event->type();
     chunk.value = event->value();
     if (auto noteEvent = dynamic_cast<const LatticeNoteEvent*>(event))
         chunk.path = noteEvent->path().bytes();
-    writeChunk(&chunk);
+    return writeChunk(&chunk);
 }
 
-void PdMessageBuffer::writeChunk(const Chunk* chunk)
+bool PdMessageBuffer::writeChunk(const Chunk* chunk)
 {
     if (!ring_ || rb_available_to_write(ring_) < int(sizeof(Chunk))) {
         QString held;
         if (fullRecords_.admit(held))
             qWarning().noquote() << QStringLiteral("Command buffer full") + held;
-        return;
+        return false;
     }
     rb_write_to_buffer(ring_, 1, reinterpret_cast<const char*>(chunk), int(sizeof(Chunk)));
+    return true;
 }
 
 void PdMessageBuffer::readChunks(ChunkList& list)

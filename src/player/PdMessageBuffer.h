@@ -66,11 +66,12 @@ public:
     bool isCreated() const { return ring_ != nullptr; }
 
     // Copies the event; the caller keeps it. Producer thread only.
-    void writeEvent(const LatticeEvent* event);
+    // Both return whether the event went in.
+    bool writeEvent(const LatticeEvent* event);
     // Logs "Command buffer full" and drops the chunk when fewer than 16
     // bytes are free; while a flood lasts, at most once a second, with the
     // count of the events dropped meanwhile. Producer thread only.
-    void writeChunk(const Chunk* chunk);
+    bool writeChunk(const Chunk* chunk);
 
     // Takes every waiting chunk with one read and appends one pointer per
     // chunk to an empty list. Audio thread only.

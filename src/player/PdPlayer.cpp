@@ -55,6 +55,8 @@ PdPlayer::~PdPlayer()
         hookedPlayer = nullptr;
     guiCommandBuffer_.release();
     serialCommandBuffer_.release();
+    oscCommandBuffer_.release();
+    midiCommandBuffer_.release();
 }
 
 bool PdPlayer::init()
@@ -72,6 +74,11 @@ bool PdPlayer::init()
     // so that a flood arrives late but whole, its note offs included.
     if (!midiCommandBuffer_.create(16 * PdMessageBuffer::capacityBytes)) {
         qCritical() << "failed to allocate midi command buffer";
+        return false;
+    }
+    // The same for a control surface, whose bursts can be as large.
+    if (!oscCommandBuffer_.create(16 * PdMessageBuffer::capacityBytes)) {
+        qCritical() << "failed to allocate osc command buffer";
         return false;
     }
     qWarning() << "calling libpd init";
@@ -120,7 +127,7 @@ int PdPlayer::blockAlignedFrames(int requested)
 
 void PdPlayer::processBlock(float* interleavedStereoOut, int frames, bool muted)
 {
-    if (noteRecordsWanted_.load(std::memory_order_relaxed))
+    if (anyNoteRecordsWanted())
         blockStartNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
                             std::chrono::steady_clock::now().time_since_epoch())
                             .count();
@@ -165,6 +172,11 @@ void PdPlayer::queueEventSerial(const LatticeEvent* event)
     serialCommandBuffer_.writeEvent(event);
 }
 
+bool PdPlayer::queueEventOsc(const LatticeEvent* event)
+{
+    return oscCommandBuffer_.writeEvent(event);
+}
+
 void PdPlayer::queueEventMidi(const LatticeEvent* event)
 {
     midiCommandBuffer_.writeEvent(event);
@@ -184,14 +196,17 @@ void PdPlayer::processCommandBuffers()
 {
     if (pdInstance_)
         libpd_set_instance(pdInstance_);
-    // All waiting controller events run before all waiting keyboard
-    // events, and those before all waiting screen events.
+    // All waiting controller events run before all waiting OSC events,
+    // those before the keyboard's and those before the screen's.
     drain(serialCommandBuffer_);
+    drain(oscCommandBuffer_);
     drain(midiCommandBuffer_);
     drain(guiCommandBuffer_);
-    if (noteRecordsPushed_) {
-        noteRecordsPushed_ = false;
-        noteWakeup_.post();
+    for (NoteTap& tap : noteTaps_) {
+        if (tap.pushed) {
+            tap.pushed = false;
+            tap.wakeup.post();
+        }
     }
     // Rendering on the player's own thread (the render tool, tests), nobody
     // else would deliver before the caller looks.
@@ -770,18 +785,23 @@ void PdPlayer::onVoiceStopped(int index)
 
 void PdPlayer::recordNote(const LatticeRatio& ratio, float frequency, float gain, bool on)
 {
-    if (!noteRecordsWanted_.load(std::memory_order_relaxed))
+    if (!anyNoteRecordsWanted())
         return;
     NoteRecord record;
     record.ratio = ratio;
+    record.transposition = transposition_;
     record.frequency = frequency;
     record.gain = gain;
     record.on = on;
     record.blockStartNs = blockStartNs_;
-    if (noteRecords_.push(record))
-        noteRecordsPushed_ = true;
-    else
-        droppedNoteRecords_.fetch_add(1, std::memory_order_relaxed);
+    for (NoteTap& tap : noteTaps_) {
+        if (!tap.wanted.load(std::memory_order_relaxed))
+            continue;
+        if (tap.records.push(record))
+            tap.pushed = true;
+        else
+            tap.dropped.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 void PdPlayer::allNotesOff()

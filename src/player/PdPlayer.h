@@ -149,15 +149,31 @@ public:
     // reads the note records does. Any thread.
     void setInternalSound(bool on) { internalSound_.store(on, std::memory_order_relaxed); }
     bool internalSound() const { return internalSound_.load(std::memory_order_relaxed); }
-    // Every note started or stopped, for the MIDI output: switched on by its
-    // one reader, which pops them on its own thread and waits on the wakeup
-    // that the audio thread posts after a block that wrote any.
-    void setNoteRecordsWanted(bool on) { noteRecordsWanted_.store(on, std::memory_order_relaxed); }
-    SpscRing<NoteRecord, noteRecordCapacity>& noteRecords() { return noteRecords_; }
-    NoteWakeup& noteWakeup() { return noteWakeup_; }
-    quint64 droppedNoteRecords() const
+    // Every note started or stopped, for the outputs that pass notes on: each
+    // listener is switched on by its one reader, which pops its records on
+    // its own thread and waits on the wakeup that the audio thread posts
+    // after a block that wrote any.
+    enum class NoteListener
     {
-        return droppedNoteRecords_.load(std::memory_order_relaxed);
+        Midi,
+        Osc
+    };
+    void setNoteRecordsWanted(bool on, NoteListener listener = NoteListener::Midi)
+    {
+        tap(listener).wanted.store(on, std::memory_order_relaxed);
+    }
+    SpscRing<NoteRecord, noteRecordCapacity>&
+    noteRecords(NoteListener listener = NoteListener::Midi)
+    {
+        return tap(listener).records;
+    }
+    NoteWakeup& noteWakeup(NoteListener listener = NoteListener::Midi)
+    {
+        return tap(listener).wakeup;
+    }
+    quint64 droppedNoteRecords(NoteListener listener = NoteListener::Midi)
+    {
+        return tap(listener).dropped.load(std::memory_order_relaxed);
     }
     // Notices lost to a full ring since the start. Any thread.
     quint64 droppedNotices() const { return droppedNotices_.load(std::memory_order_relaxed); }
@@ -242,6 +258,9 @@ public slots:
     void queueChunkGui(const PdMessageBuffer::Chunk& chunk);
     void queueChunkMidi(const PdMessageBuffer::Chunk& chunk);
     void queueEventSerial(const LatticeEvent* event);
+    // OSC's own command buffer, drained right after the controller's. OSC
+    // input thread only; false when the buffer was full.
+    bool queueEventOsc(const LatticeEvent* event);
 
 signals:
     void noteToggled(LatticeRatio ratio, bool on);
@@ -292,6 +311,7 @@ private:
     PdMessageBuffer guiCommandBuffer_;
     PdMessageBuffer serialCommandBuffer_;
     PdMessageBuffer midiCommandBuffer_;
+    PdMessageBuffer oscCommandBuffer_;
     PdMessageBuffer::ChunkList chunkList_;
 
     _pdinstance* pdInstance_ = nullptr;
@@ -344,10 +364,22 @@ private:
     // What each keyboard key holds (NoteOn with a key tag). Audio thread.
     std::array<std::optional<LatticeRatio>, heldKeyCount> heldKeys_{};
     std::atomic<bool> internalSound_{true};
-    std::atomic<bool> noteRecordsWanted_{false};
-    SpscRing<NoteRecord, noteRecordCapacity> noteRecords_;
-    NoteWakeup noteWakeup_;
-    std::atomic<quint64> droppedNoteRecords_{0};
-    bool noteRecordsPushed_ = false;
+    struct NoteTap
+    {
+        std::atomic<bool> wanted{false};
+        SpscRing<NoteRecord, noteRecordCapacity> records;
+        NoteWakeup wakeup;
+        std::atomic<quint64> dropped{0};
+        bool pushed = false; // audio thread
+    };
+    std::array<NoteTap, 2> noteTaps_;
+    NoteTap& tap(NoteListener listener) { return noteTaps_[std::size_t(listener)]; }
+    bool anyNoteRecordsWanted() const
+    {
+        for (const NoteTap& tap : noteTaps_)
+            if (tap.wanted.load(std::memory_order_relaxed))
+                return true;
+        return false;
+    }
     std::int64_t blockStartNs_ = 0;
 };

@@ -32,9 +32,9 @@ std::uint64_t smallestPrime(std::uint64_t value)
 
 } // namespace
 
-std::optional<LatticePath> pathForRatio(const LatticeRatio& ratio, QString* why)
+std::optional<QList<int>> stepsForRatio(const LatticeRatio& ratio, QString* why)
 {
-    const auto refuse = [why](const QString& reason) -> std::optional<LatticePath> {
+    const auto refuse = [why](const QString& reason) -> std::optional<QList<int>> {
         if (why)
             *why = reason;
         return std::nullopt;
@@ -64,16 +64,26 @@ std::optional<LatticePath> pathForRatio(const LatticeRatio& ratio, QString* why)
                           ? QStringLiteral("has the prime %1").arg(prime)
                           : QStringLiteral("has a prime beyond %1").arg(PrimeSteps::tableSize - 1));
     }
-    const int steps = std::abs(octaves) + primes.size();
-    if (steps > LatticePath::maxSteps)
-        return refuse(QStringLiteral("needs %1 steps; a path holds %2")
-                          .arg(steps)
-                          .arg(LatticePath::maxSteps));
-
-    LatticePath path;
+    QList<int> steps;
     for (int i = 0; i < std::abs(octaves); ++i)
-        path.append(octaves > 0 ? 2 : -2);
-    for (int step : primes)
+        steps.append(octaves > 0 ? 2 : -2);
+    return steps + primes;
+}
+
+std::optional<LatticePath> pathForRatio(const LatticeRatio& ratio, QString* why)
+{
+    const std::optional<QList<int>> steps = stepsForRatio(ratio, why);
+    if (!steps)
+        return std::nullopt;
+    if (steps->size() > LatticePath::maxSteps) {
+        if (why)
+            *why = QStringLiteral("needs %1 steps; a path holds %2")
+                       .arg(steps->size())
+                       .arg(LatticePath::maxSteps);
+        return std::nullopt;
+    }
+    LatticePath path;
+    for (int step : *steps)
         path.append(step);
     return path;
 }

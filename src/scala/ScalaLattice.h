@@ -18,6 +18,8 @@
 // beyond the step table or needs more steps than a path holds; `why` then
 // says so in words that follow the ratio, as in "29/16 has the prime 29".
 std::optional<LatticePath> pathForRatio(const LatticeRatio& ratio, QString* why = nullptr);
+// The same steps with no limit on their number.
+std::optional<QList<int>> stepsForRatio(const LatticeRatio& ratio, QString* why = nullptr);
 
 // `ratio` moved by octaves into [1, 2). 0/1 for 0/1, and for a ratio whose
 // terms would outgrow 64 bits on the way up.

@@ -41,15 +41,6 @@ QString tagId(const char* datagram)
     return tag;
 }
 
-// The dual-stack socket reports IPv4 senders as mapped IPv6 addresses; the
-// log shows them the way the user typed them.
-QString senderText(const QHostAddress& sender)
-{
-    bool isIpv4 = false;
-    const quint32 ipv4 = sender.toIPv4Address(&isIpv4);
-    return isIpv4 ? QHostAddress(ipv4).toString() : sender.toString();
-}
-
 int receiveBufferBytes(QUdpSocket& socket)
 {
     return socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
@@ -103,6 +94,13 @@ void UdpListener::term()
         qCritical() << "UDP thread couldn't be stopped, exiting anyway";
 }
 
+void UdpListener::restart()
+{
+    term();
+    stopRequested = false;
+    start(QThread::InheritPriority);
+}
+
 void UdpListener::run()
 {
     qWarning() << "UDP thread starting...";
@@ -115,9 +113,21 @@ void UdpListener::run()
 
     // Read once: a change to the settings takes effect at the next start.
     const int port = settings.udpPort;
+    QString why;
+    const std::optional<QHostAddress> address = listenAddress(settings.udpListen, &why);
+    if (!address) {
+        reportFatal(QStringLiteral("Can't listen on %1: %2. UDP thread shutting down.")
+                        .arg(quotedText(settings.udpListen), why));
+        return;
+    }
+    QStringList rejected;
+    senders_ = SenderFilter(settings.udpAllow, &rejected);
+    for (const QString& entry : rejected)
+        qWarning().noquote() << "Ignoring allowed sender" << quotedText(entry)
+                             << "- not an address or network";
     auto socket = std::make_unique<QUdpSocket>();
     // Only the low 16 bits make a port; the records show the number as set.
-    if (!socket->bind(QHostAddress::Any, static_cast<quint16>(port))) {
+    if (!socket->bind(*address, static_cast<quint16>(port))) {
         reportFatal(QStringLiteral("Can't open UDP socket on port %1. UDP thread shutting "
                                    "down.")
                         .arg(port));
@@ -148,28 +158,26 @@ void UdpListener::receiveDatagram(QUdpSocket& socket, const RfidMap& map, int po
 {
     char datagram[datagramSize];
     const qint64 size = socket.pendingDatagramSize();
-    QString held;
-    if (size != datagramSize) {
-        if (wrongSizeRecords_.admit(held))
-            qWarning().noquote()
-                << QStringLiteral("Discarding UDP packet due to wrong size %1").arg(size) + held;
-        // A read of length 0 takes the datagram off the queue unread.
-        socket.readDatagram(datagram, 0);
+    QHostAddress sender;
+    // Never reads past the 72 bytes: a longer datagram is cut there and the
+    // rest thrown away with it.
+    const qint64 read = socket.readDatagram(datagram, datagramSize, &sender);
+    if (!senders_.allows(sender)) {
+        refused_.refuse(sender);
         return;
     }
-
-    QHostAddress sender;
-    // Never read past the 72 bytes, whatever size was reported before.
-    const qint64 read = socket.readDatagram(datagram, datagramSize, &sender);
-    const std::optional<TagRead> reading = parseDatagram(datagram, read);
+    const std::optional<TagRead> reading =
+        size == datagramSize ? parseDatagram(datagram, read) : std::nullopt;
+    QString held;
     if (!reading) {
         if (wrongSizeRecords_.admit(held))
-            qWarning().noquote()
-                << QStringLiteral("Discarding UDP packet due to wrong size %1").arg(read) + held;
+            qWarning().noquote() << QStringLiteral("Discarding UDP packet due to wrong size %1")
+                                            .arg(size == datagramSize ? read : size) +
+                                        held;
         return;
     }
     qDebug().noquote() << QStringLiteral("Received a UDP packet from %1 on port %2")
-                              .arg(senderText(sender))
+                              .arg(plainSender(sender).toString())
                               .arg(port);
 
     const QString& rfid = reading->tag;
@@ -182,8 +190,7 @@ void UdpListener::receiveDatagram(QUdpSocket& socket, const RfidMap& map, int po
             << QStringLiteral("RFID %1 not found in mapping table. Ignoring.").arg(rfid) + held;
 }
 
-std::optional<UdpListener::TagRead> UdpListener::parseDatagram(const char* datagram,
-                                                              qint64 size)
+std::optional<UdpListener::TagRead> UdpListener::parseDatagram(const char* datagram, qint64 size)
 {
     if (size != datagramSize)
         return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "NetworkAccess.h"
 #include "RecordRateLimit.h"
 
 #include <QString>
@@ -48,7 +49,8 @@ public:
     // thread.
     static std::optional<TagRead> parseDatagram(const char* datagram, qint64 size);
 
-    // The port is read from settings once, as the run starts. The settings
+    // The port, the address to listen on and the allowed senders are read
+    // from settings once, as the run starts. The settings
     // must outlive the listener.
     explicit UdpListener(const Settings& settings);
     // Stops a run that is still going and waits for it, so that the thread
@@ -58,6 +60,8 @@ public:
     // GUI thread. Asks the run to stop and waits up to 2000 ms for it; a run
     // that does not end by then is logged and left behind.
     void term();
+    // GUI thread: term(), then a new run that reads the settings again.
+    void restart();
 
 signals:
     // Emitted on the listener thread just before a run ends on a failure.
@@ -85,4 +89,7 @@ private:
     // Listener thread only.
     RecordRateLimit wrongSizeRecords_;
     RecordRateLimit unknownTagRecords_;
+    // Who may play, from the settings as the run starts. Listener thread.
+    SenderFilter senders_;
+    RefusedSenders refused_{"Wand"};
 };

@@ -17,6 +17,7 @@
 #include "TestPatch.h"
 #include "TweakDialog.h"
 
+#include <QUdpSocket>
 #include <QtTest>
 #include <QtWidgets>
 #include <memory>
@@ -327,6 +328,22 @@ private slots:
         app().settings().midiOutMode = "off";
         app().settings().internalSound = true;
         app().startMidi();
+
+        // The Network tab: OSC follows its port and list at once; a port in use is told.
+        auto* oscPort = dialog.findChild<QSpinBox*>("oscPortEdit");
+        auto* allow = dialog.findChild<QLineEdit*>("oscAllowEdit");
+        QUdpSocket occupant;
+        QVERIFY(occupant.bind(QHostAddress::LocalHost, 0));
+        oscPort->setValue(occupant.localPort());
+        allow->setText("10.0.0.0/8, ,192.168.1.7");
+        emit allow->editingFinished();
+        QCOMPARE(app().settings().oscAllow, (QStringList{"10.0.0.0/8", "192.168.1.7"}));
+        QVERIFY(!app().oscInput().isRunning());
+        QVERIFY(dialog.findChild<QLabel*>("networkStatus")->text().contains("Can't open OSC port"));
+        oscPort->setValue(0);
+        emit oscPort->editingFinished();
+        QVERIFY(!app().oscInput().isRunning() && app().settings().oscPort == 0);
+        QCOMPARE(dialog.findChild<QLabel*>("networkStatus")->text(), QString("OSC is off."));
     }
 
     // The Scala menu's exports read back; an import replaces the keys of

@@ -36,7 +36,7 @@ JackMidiPeer::~JackMidiPeer()
     }
 }
 
-bool JackMidiPeer::connectProgram(bool keys)
+bool JackMidiPeer::connectProgram(bool keys, bool synth)
 {
     const auto join = [this](const char* from, const char* to) {
         const int result = jack_connect(client_, from, to);
@@ -44,7 +44,7 @@ bool JackMidiPeer::connectProgram(bool keys)
     };
     const std::string self = jack_get_client_name(client_);
     return (!keys || join((self + ":keys").c_str(), "Tuning Lattice:Tuning Lattice")) &&
-           join("Tuning Lattice out:Tuning Lattice out", (self + ":synth").c_str()) &&
+           (!synth || join("Tuning Lattice out:Tuning Lattice out", (self + ":synth").c_str())) &&
            join("PortAudio:out_0", (self + ":ear").c_str());
 }
 

@@ -32,9 +32,9 @@ public:
 
     bool isOpen() const { return client_ != nullptr; }
     QString error() const { return error_; }
-    // Connects to the program's ports (with `keys`, ours to its input too);
-    // false while any is missing.
-    bool connectProgram(bool keys = true);
+    // Connects to the program's ports (with `keys`, ours to its input too;
+    // with `synth`, its MIDI output to ours); false while any is missing.
+    bool connectProgram(bool keys = true, bool synth = true);
 
     // Sent at the start of the next cycle; the frame it went out at is in
     // sent().

@@ -28,7 +28,8 @@ QByteArray defaultsWith(const QJsonObject& changes = {})
         "masterVolume": 0.75, "monophonic": false, "udpPort": 8888, "windowMaximized": false,
         "windowPos": "-1,-1", "windowSize": "-1,-1", "internalSound": true, "midiInPort": "",
         "midiOutMode": "off", "midiOutPort": "", "mpeBendRange": 48, "synthA4": 440,
-        "velocitySensitive": true})")
+        "velocitySensitive": true, "udpListen": "all", "udpAllow": [], "oscPort": 8000,
+        "oscListen": "loopback", "oscAllow": [], "oscSendHost": "127.0.0.1", "oscSendPort": 0})")
                            .object();
     json.insert("defaultPatch", QCoreApplication::applicationDirPath() + "/patches/Sine.pd");
     json.insert("midiApi", Settings::defaultMidiApi()); // as the machine has it
@@ -99,6 +100,18 @@ private slots:
         const QString records = log.texts(QtWarningMsg).join('\n');
         for (const char* option : {"midiApi", "midiOutMode", "mpeBendRange", "synthA4"})
             QCOMPARE(records.count(QString("Option %1 cannot be").arg(option)), 1);
+
+        // The network face: a port out of range keeps the default, a list keeps its texts.
+        QVERIFY(Fixtures::writeData(optionsFile,
+                                    R"({"oscPort": 70000, "oscAllow": ["10.0.0.0/8", 3],)"
+                                    R"("udpAllow": "10.0.0.0/8"})"));
+        LogCapture network;
+        Settings open;
+        QVERIFY(open.init());
+        QCOMPARE(open.oscPort, 8000);
+        QCOMPARE(open.oscAllow, QStringList{"10.0.0.0/8"});
+        QVERIFY(open.udpAllow.isEmpty());
+        QCOMPARE(network.texts(QtWarningMsg).size(), 3);
     }
 
     // A write limit fails every write past the first bytes, as a full disk would, even for

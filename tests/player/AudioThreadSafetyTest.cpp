@@ -63,8 +63,9 @@ private slots:
         player->initAudio(2, sampleRate);
         QVERIFY(player->loadPatch(patch.mainPatch()));
         connect(player.get(), &PdPlayer::noteToggled, this, [this] { ++notes; });
-        // Every note also goes out as a record, as for a MIDI output.
+        // Every note also goes out as a record, for the MIDI and OSC outputs.
         player->setNoteRecordsWanted(true);
+        player->setNoteRecordsWanted(true, PdPlayer::NoteListener::Osc);
 
         // libpd's own lock: the one a block and a message take.
         std::vector<float> buffer(2 * blockFrames);
@@ -83,7 +84,10 @@ private slots:
 
         QVERIFY(notes > 1000); // the script did play
         QVERIFY(records > notes);
-        QCOMPARE(player->droppedNoteRecords(), quint64(0));
+        QCOMPARE(oscRecords, records);
+        QCOMPARE(player->droppedNoteRecords() +
+                     player->droppedNoteRecords(PdPlayer::NoteListener::Osc),
+                 quint64(0));
         QCOMPARE(counts.heapCalls, 0L);
         QVERIFY(counts.locks > 0);
         for (const void* mutex : counts.mutexes)
@@ -173,12 +177,14 @@ private:
             player->deliverNotices();
             for (NoteRecord record; player->noteRecords().pop(record);)
                 ++records;
+            for (NoteRecord record; player->noteRecords(PdPlayer::NoteListener::Osc).pop(record);)
+                ++oscRecords;
             if (block == watchFrom - 1) {
                 while (rendered.load(std::memory_order_acquire) < block)
                     player->deliverNotices();
                 AudioThreadWatch::reset();
                 notes = 0;
-                records = 0;
+                records = oscRecords = 0;
             }
         }
         audio.join();
@@ -189,7 +195,7 @@ private:
     QStringList paths = distinctPaths(140);
     std::mt19937 random{7};
     int notesOn = 0;
-    long records = 0, notes = 0;
+    long records = 0, oscRecords = 0, notes = 0;
 };
 
 QTEST_GUILESS_MAIN(AudioThreadSafetyTest)

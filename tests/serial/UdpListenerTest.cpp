@@ -1,6 +1,7 @@
 #include "UdpListener.h"
 #include "LogCapture.h"
 #include "ModelFixtures.h"
+#include "NetworkAccess.h"
 #include "Settings.h"
 
 #include <QUdpSocket>
@@ -142,6 +143,59 @@ private slots:
         QVERIFY(listener->isFinished());
         QCOMPARE(log->count(QtWarningMsg, "UDP thread exits run"), 1);
         QVERIFY(log->texts(QtCriticalMsg).isEmpty() && fatal.isEmpty());
+    }
+
+    // Allow-lists: CIDR networks, single addresses, IPv4 senders on a dual-stack socket.
+    void sendersAndListenAddresses()
+    {
+        QStringList rejected;
+        const SenderFilter filter({"10.1.0.0/16", " 192.168.7.9 ", "::1/128", "10.0.0.0/33", "x"},
+                                  &rejected);
+        QCOMPARE(rejected, (QStringList{"10.0.0.0/33", "x"}));
+        const std::pair<const char*, bool> senders[] = {
+            {"10.1.200.3", true},  {"10.2.0.1", false},        {"::ffff:10.1.0.9", true},
+            {"192.168.7.9", true}, {"192.168.7.10", false},    {"::1", true},
+            {"127.0.0.1", false},  {"::ffff:127.0.0.1", false}};
+        for (const auto& [sender, allowed] : senders)
+            QVERIFY2(filter.allows(QHostAddress(sender)) == allowed, sender);
+        QVERIFY(SenderFilter().allows(QHostAddress("203.0.113.5")));
+
+        QCOMPARE(*listenAddress("all"), QHostAddress(QHostAddress::Any));
+        QCOMPARE(*listenAddress("loopback"), QHostAddress(QHostAddress::LocalHost));
+        QCOMPARE(*listenAddress("lo"), QHostAddress(QHostAddress::LocalHost));
+        QCOMPARE(*listenAddress("127.0.0.1"), QHostAddress(QHostAddress::LocalHost));
+        QString why;
+        QVERIFY(!listenAddress("203.0.113.5", &why) && why.contains("not an address of this"));
+        QVERIFY(!listenAddress("no-such-interface", &why) && why.contains("no interface"));
+    }
+
+    // A sender outside the list is dropped before its datagram is read as a tag, and a
+    // flood of them writes one record; the listener binds only where it is told.
+    void dropsSendersThatAreNotAllowed()
+    {
+        settings.udpAllow = QStringList{"10.0.0.0/8"};
+        settings.udpListen = "loopback";
+        QVERIFY(startListening());
+        for (int i = 0; i < 50; ++i)
+            QVERIFY(send(wandDatagram("abc", 0)) && send(wandDatagram("abc", 0, 70)));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !log->texts(QtWarningMsg).filter("dropping").isEmpty(); }, 5000));
+        QTest::qWait(200);
+        QCOMPARE(log->texts(QtWarningMsg).filter("Wand: dropping datagrams from 127.0.0.1").size(),
+                 1);
+        QVERIFY(log->texts(QtWarningMsg).filter("wrong size").isEmpty());
+        QCOMPARE(arrived.load(), 0);
+        listener->term();
+
+        settings.udpAllow = QStringList{"127.0.0.0/8"};
+        listener = std::make_unique<UdpListener>(settings);
+        connect(listener.get(), &UdpListener::eventReceived, [this] { ++arrived; });
+        log.reset(); // before the next capture takes the handler
+        log = std::make_unique<LogCapture>();
+        QVERIFY(startListening());
+        QVERIFY(send(wandDatagram("abc", 0)) && waitForEvents(1));
+        settings.udpAllow.clear();
+        settings.udpListen = "all";
     }
 
     // A map that is not JSON, then a port in use: each ends the run, told and recorded.
