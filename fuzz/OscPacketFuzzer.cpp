@@ -41,6 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case OscCommand::PatchByName:
             FUZZ_CHECK(!command.text.isEmpty(), "a patch is asked for by a name");
             break;
+        case OscCommand::Record:
+            FUZZ_CHECK(command.port == 0 || command.port == 1, "a take starts or ends");
+            break;
         case OscCommand::Tag:
             break;
         }

@@ -27,6 +27,7 @@ modest_amount() {
     e2e) echo 5 ;;      # starts (and as many patch changes, plus one)
     soak) echo 2 ;;     # minutes of wand datagrams
     midi) echo 10 ;;    # seconds of the key flood
+    record) echo 1 ;;   # minutes of a take on the device
     *) echo "" ;;       # the script's own default
     esac
 }

@@ -3,6 +3,7 @@
 
 #include "ToolCommands.h"
 
+#include "HejiSpelling.h"
 #include "LatticePath.h"
 #include "LatticeRatio.h"
 #include "SpelledNote.h"
@@ -28,6 +29,7 @@ struct NoteRequest
     LatticeRatio transpositionRatio{1};
     float baseHz = 440.0f;
     int calibrationHz = 440;
+    bool heji = false; // --notation heji
     bool json = false;
 };
 
@@ -105,6 +107,14 @@ QString readCalibration(const QString& text, int& hz)
     return QString();
 }
 
+QString readNotation(const QString& text, bool& heji)
+{
+    if (text != QLatin1String("letters") && text != QLatin1String("heji"))
+        return QStringLiteral("note: --notation is letters or heji, not \"%1\"").arg(text);
+    heji = text == QLatin1String("heji");
+    return QString();
+}
+
 QString readArguments(const QStringList& arguments, NoteRequest& request)
 {
     QStringList paths;
@@ -118,9 +128,9 @@ QString readArguments(const QStringList& arguments, NoteRequest& request)
             request.json = true;
             continue;
         }
-        const bool known = argument == QLatin1String("--base") ||
-                           argument == QLatin1String("--calibration") ||
-                           argument == QLatin1String("--transpose");
+        const bool known =
+            argument == QLatin1String("--base") || argument == QLatin1String("--calibration") ||
+            argument == QLatin1String("--notation") || argument == QLatin1String("--transpose");
         if (!known)
             return QStringLiteral("note: unknown option \"%1\"").arg(argument);
         if (i + 1 == arguments.size())
@@ -130,6 +140,8 @@ QString readArguments(const QStringList& arguments, NoteRequest& request)
             argument == QLatin1String("--base") ? readBase(value, request.baseHz)
             : argument == QLatin1String("--calibration")
                 ? readCalibration(value, request.calibrationHz)
+            : argument == QLatin1String("--notation")
+                ? readNotation(value, request.heji)
                 : readPath(value, argument, request.transposition, request.transpositionRatio);
         if (!error.isEmpty())
             return error;
@@ -143,29 +155,46 @@ QString readArguments(const QStringList& arguments, NoteRequest& request)
     return readPath(paths.first(), QStringLiteral("PATH"), request.path, request.pathRatio);
 }
 
-QString plainLine(const NoteRequest& request, const SpelledNote& note, float hz)
+// symbols: the Helmholtz-Ellis ones after the name, "5v 7v", when there are any.
+QString plainLine(const NoteRequest& request, const SpelledNote& note, float hz,
+                  const QString& symbols = QString())
 {
     const int cents = qRound(note.cents);
+    const QString name = symbols.isEmpty() ? note.name() : note.name() + QLatin1Char(' ') + symbols;
     QString line =
         QStringLiteral("%1 %2%3 %4 %5 Hz")
-            .arg(note.name(), cents >= 0 ? QStringLiteral("+") : QString(), QString::number(cents),
+            .arg(name, cents >= 0 ? QStringLiteral("+") : QString(), QString::number(cents),
                  request.pathRatio.toString(), QString::number(hz, 'f', 3));
     if (note.respelled)
         line += QLatin1String(" enh");
     return line;
 }
 
-QString jsonLine(const NoteRequest& request, const SpelledNote& note, float hz)
+// The letters spelling, and the Helmholtz-Ellis one under "heji" when asked for.
+QString jsonLine(const NoteRequest& request, const SpelledNote& note, float hz,
+                 const HejiSpelling* heji)
 {
-    const QJsonObject object{{"path", request.path.toString()},
-                             {"ratio", request.pathRatio.toString()},
-                             {"frequency", double(hz)},
-                             {"letter", note.letterName()},
-                             {"accidental", note.accidental},
-                             {"octave", note.octave},
-                             {"name", note.name()},
-                             {"cents", double(note.cents)},
-                             {"respelled", note.respelled}};
+    QJsonObject object{{"path", request.path.toString()},
+                       {"ratio", request.pathRatio.toString()},
+                       {"frequency", double(hz)},
+                       {"letter", note.letterName()},
+                       {"accidental", note.accidental},
+                       {"octave", note.octave},
+                       {"name", note.name()},
+                       {"cents", double(note.cents)},
+                       {"respelled", note.respelled}};
+    if (heji) {
+        QJsonObject primes;
+        for (const int prime : HejiSpelling::symbolPrimes)
+            if (const int count = heji->symbolCount(prime))
+                primes.insert(QString::number(prime), count);
+        object.insert(QStringLiteral("heji"), QJsonObject{{"letter", heji->note.letterName()},
+                                                          {"accidental", heji->note.accidental},
+                                                          {"octave", heji->note.octave},
+                                                          {"primes", primes},
+                                                          {"cents", double(heji->note.cents)},
+                                                          {"respelled", heji->note.respelled}});
+    }
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
@@ -180,11 +209,18 @@ int runNote(const QStringList& arguments)
     // of six steps each cannot overflow 64 bits.
     const LatticeRatio sounding = request.pathRatio * request.transpositionRatio;
     const float hz = request.baseHz * (float(sounding.numerator()) / float(sounding.denominator()));
-    const SpelledNote note =
-        spellLatticeNote(request.baseHz, request.calibrationHz,
-                         request.transposition.toList() + request.path.toList(), hz);
-
-    const QString line = request.json ? jsonLine(request, note, hz) : plainLine(request, note, hz);
+    const QList<int> steps = request.transposition.toList() + request.path.toList();
+    const SpelledNote note = spellLatticeNote(request.baseHz, request.calibrationHz, steps, hz);
+    QString line;
+    if (request.heji) {
+        // Measured against the exact ratio, so that a pure note shows 0 cents.
+        const HejiSpelling heji = spellHejiNote(request.baseHz, request.calibrationHz, steps,
+                                                double(request.baseHz) * sounding.toDouble());
+        line = request.json ? jsonLine(request, note, hz, &heji)
+                            : plainLine(request, heji.note, hz, heji.symbolText());
+    } else {
+        line = request.json ? jsonLine(request, note, hz, nullptr) : plainLine(request, note, hz);
+    }
     std::printf("%s\n", line.toUtf8().constData());
     return ToolCommands::exitOk;
 }
@@ -192,4 +228,7 @@ int runNote(const QStringList& arguments)
 } // namespace
 
 static const LatticeToolCommand noteCommand{
-    "note", "note PATH [--base HZ] [--calibration HZ] [--transpose STEPS] [--json]", runNote};
+    "note",
+    "note PATH [--base HZ] [--calibration HZ] [--transpose STEPS] [--notation letters|heji] "
+    "[--json]",
+    runNote};

@@ -10,6 +10,7 @@
 #include "LatticePath.h"
 #include "PdPlayer.h"
 #include "ResourceLocation.h"
+#include "ScoreFile.h"
 #include "ToolCommands.h"
 #include "WavWriter.h"
 
@@ -23,7 +24,7 @@
 
 namespace {
 
-constexpr int sampleRate = 44100;
+constexpr int defaultSampleRate = 44100;
 constexpr int blockFrames = 256;
 // Longer takes are almost certainly a typing mistake (a minute is 10 MB).
 constexpr double maxSeconds = 3600.0;
@@ -38,6 +39,8 @@ struct RenderOptions
     double seconds = 2.0;
     double releaseAt = -1.0;
     QString out;
+    // A recorded take to play instead of --play; its WAV is float.
+    QString score;
     WavWriter::Format format = WavWriter::Format::Pcm16;
     bool verbose = false;
 };
@@ -73,8 +76,8 @@ int parseArguments(const QStringList& arguments, RenderOptions& options)
             options.verbose = true;
             continue;
         }
-        static const QStringList withValue = {"--voice",      "--play",   "--base", "--seconds",
-                                              "--release-at", "--volume", "--out"};
+        static const QStringList withValue = {"--voice",  "--play", "--base", "--seconds",
+                                              "--release-at", "--volume", "--out", "--score"};
         if (!withValue.contains(option))
             return usageError(QStringLiteral("render: unknown option \"%1\"").arg(option));
         if (i + 1 >= arguments.size())
@@ -85,6 +88,9 @@ int parseArguments(const QStringList& arguments, RenderOptions& options)
             options.voice = value;
         } else if (option == QLatin1String("--out")) {
             options.out = value;
+        } else if (option == QLatin1String("--score")) {
+            options.score = value;
+            options.format = WavWriter::Format::Float32;
         } else if (option == QLatin1String("--play")) {
             for (const QString& text : value.split(QLatin1Char(','))) {
                 const LatticePath path(text);
@@ -117,8 +123,9 @@ int parseArguments(const QStringList& arguments, RenderOptions& options)
     if (!QFileInfo(options.voice).isFile())
         return usageError(
             QStringLiteral("render: voice patch \"%1\" not found").arg(options.voice));
-    if (options.paths.isEmpty())
-        return usageError(QStringLiteral("render: --play PATH[,PATH...] is required"));
+    if (options.paths.isEmpty() == options.score.isEmpty())
+        return usageError(QStringLiteral("render: one of --play PATH[,PATH...] and --score FILE "
+                                         "is required"));
     if (options.out.isEmpty())
         return usageError(QStringLiteral("render: --out FILE.wav is required"));
     return ToolCommands::exitOk;
@@ -153,8 +160,30 @@ void toggleNotes(PdPlayer& player, const QList<LatticePath>& paths)
     }
 }
 
+// The take a score describes: read whole before anything is set up.
+bool readScore(const QString& path, std::optional<Score>& score)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "lattice-tool: render: cannot read \"%s\": %s\n", qPrintable(path),
+                     qPrintable(file.errorString()));
+        return false;
+    }
+    QString why;
+    score = Score::read(file.readAll(), &why);
+    if (!score)
+        std::fprintf(stderr, "lattice-tool: render: \"%s\" is not a score: %s\n",
+                     qPrintable(path), qPrintable(why));
+    return score.has_value();
+}
+
 int render(const RenderOptions& options)
 {
+    std::optional<Score> score;
+    if (!options.score.isEmpty() && !readScore(options.score, score))
+        return ToolCommands::exitFailed;
+    const int sampleRate = score ? score->header.sampleRate : defaultSampleRate;
+
     QTemporaryDir folder;
     if (!folder.isValid()) {
         std::fprintf(stderr, "lattice-tool: render: cannot create a temporary folder\n");
@@ -186,33 +215,51 @@ int render(const RenderOptions& options)
         return ToolCommands::exitFailed;
     }
 
-    // What the program sends after a load: settings, then the patch's own
-    // macro defaults (those above -0.5, as the main window does).
-    const LatticeEvent base(LatticeEvent::BaseFrequencySet, options.baseFrequency);
-    const LatticeEvent volume(LatticeEvent::MasterVolumeSet, options.volume);
-    player.queueEventGui(&base);
-    player.queueEventGui(&volume);
-    for (int i = 0; i < macroDefaults.size() && i < 8; ++i) {
-        if (macroDefaults[i] > -0.5f) {
-            const LatticeEvent macro(LatticeEvent::Macro1 + i, macroDefaults[i]);
-            player.queueEventGui(&macro);
+    qint64 totalFrames = 0;
+    if (score) {
+        // The take's state, then each event at the frame it took effect
+        // at, in blocks as small as Pd's, so that every frame a callback
+        // began at is a block's start here too.
+        score->queueStart(player);
+        totalFrames = score->endFrame;
+        std::vector<float> block(2 * PdPlayer::pdBlockFrames);
+        int next = 0;
+        for (qint64 done = 0; done < totalFrames; done += PdPlayer::pdBlockFrames) {
+            for (; next < score->events.size() && score->events[next].frame <= done; ++next)
+                Score::queue(score->events[next], player);
+            player.processBlock(block.data(), PdPlayer::pdBlockFrames, false);
+            wav.write(block.data(),
+                      int(std::min<qint64>(PdPlayer::pdBlockFrames, totalFrames - done)));
         }
-    }
-    toggleNotes(player, options.paths);
+    } else {
+        // What the program sends after a load: settings, then the patch's
+        // own macro defaults (those above -0.5, as the main window does).
+        const LatticeEvent base(LatticeEvent::BaseFrequencySet, options.baseFrequency);
+        const LatticeEvent volume(LatticeEvent::MasterVolumeSet, options.volume);
+        player.queueEventGui(&base);
+        player.queueEventGui(&volume);
+        for (int i = 0; i < macroDefaults.size() && i < 8; ++i) {
+            if (macroDefaults[i] > -0.5f) {
+                const LatticeEvent macro(LatticeEvent::Macro1 + i, macroDefaults[i]);
+                player.queueEventGui(&macro);
+            }
+        }
+        toggleNotes(player, options.paths);
 
-    const qint64 totalFrames = std::llround(options.seconds * sampleRate);
-    const qint64 releaseFrame =
-        options.releaseAt >= 0.0 ? std::llround(options.releaseAt * sampleRate) : -1;
-    bool released = false;
-    std::vector<float> block(2 * blockFrames);
-    for (qint64 done = 0; done < totalFrames; done += blockFrames) {
-        // Events take effect at the start of a block, as in the program.
-        if (!released && releaseFrame >= 0 && done >= releaseFrame) {
-            toggleNotes(player, options.paths);
-            released = true;
+        totalFrames = std::llround(options.seconds * sampleRate);
+        const qint64 releaseFrame =
+            options.releaseAt >= 0.0 ? std::llround(options.releaseAt * sampleRate) : -1;
+        bool released = false;
+        std::vector<float> block(2 * blockFrames);
+        for (qint64 done = 0; done < totalFrames; done += blockFrames) {
+            // Events take effect at the start of a block, as in the program.
+            if (!released && releaseFrame >= 0 && done >= releaseFrame) {
+                toggleNotes(player, options.paths);
+                released = true;
+            }
+            player.processBlock(block.data(), blockFrames, false);
+            wav.write(block.data(), int(std::min<qint64>(blockFrames, totalFrames - done)));
         }
-        player.processBlock(block.data(), blockFrames, false);
-        wav.write(block.data(), int(std::min<qint64>(blockFrames, totalFrames - done)));
     }
     // The patch stays open: the tool ends here, and taking 128 voices apart
     // object by object would cost as much as rendering a second of sound.
@@ -245,8 +292,8 @@ int runRender(const QStringList& arguments)
 
 const LatticeToolCommand renderCommand{
     "render",
-    "render --voice FILE.pd --play PATH[,PATH...] [--base HZ] [--seconds S] [--release-at S] "
-    "[--volume V] [--float] [--verbose] --out FILE.wav",
+    "render --voice FILE.pd (--play PATH[,PATH...] [--base HZ] [--seconds S] [--release-at S] "
+    "[--volume V] | --score TAKE.jsonl) [--float] [--verbose] --out FILE.wav",
     runRender};
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "CardConnectorOverlay.h"
 #include "CardWidget.h"
+#include "HejiGlyphs.h"
 #include "Lattice.h"
 #include "LatticeBall.h"
 #include "LatticeBallWidget.h"
@@ -29,6 +30,13 @@ using GlyphSet = std::array<QByteArray, CardStackWidget::GlyphCount>;
 QHash<QString, GlyphSet>& glyphCache()
 {
     static QHash<QString, GlyphSet> cache;
+    return cache;
+}
+
+// Helmholtz-Ellis glyphs read so far, by folder and name; empty when missing.
+QHash<QString, QByteArray>& hejiGlyphCache()
+{
+    static QHash<QString, QByteArray> cache;
     return cache;
 }
 
@@ -63,6 +71,23 @@ void CardStackWidget::loadGlyphs()
         cached = glyphCache().insert(folder, glyphs);
     }
     glyphs_ = *cached;
+}
+
+QByteArray CardStackWidget::hejiAccidentals(const HejiSpelling& spelling) const
+{
+    QList<QPair<QString, QByteArray>> glyphs;
+    for (const QString& name : HejiGlyphs::names(spelling)) {
+        const QString key = glyphFolder() + QLatin1Char('/') + name;
+        auto cached = hejiGlyphCache().constFind(key);
+        if (cached == hejiGlyphCache().constEnd()) {
+            QByteArray data;
+            loadSvgFile(QStringLiteral("heji/%1.svg").arg(name), data);
+            cached = hejiGlyphCache().insert(key, data);
+        }
+        if (!cached->isEmpty())
+            glyphs.append({name, *cached});
+    }
+    return HejiGlyphs::joined(glyphs);
 }
 
 bool CardStackWidget::loadSvgFile(const QString& fileName, QByteArray& data)
@@ -178,6 +203,14 @@ void CardStackWidget::syncOffLatticeCards(bool replace)
     }
     if (changed)
         updatePositions();
+}
+
+void CardStackWidget::rebuildCards()
+{
+    const QList<LatticeBallWidget*> ballWidgets = cards_.keys();
+    for (LatticeBallWidget* ballWidget : ballWidgets)
+        addCard(ballWidget);
+    syncOffLatticeCards(true);
 }
 
 void CardStackWidget::removeOffLatticeCard(const LatticeRatio& ratio)

@@ -12,6 +12,7 @@
 
 class CardConnectorOverlay;
 class CardWidget;
+class HejiSpelling;
 class Lattice;
 class LatticeBallWidget;
 class LatticeView;
@@ -74,6 +75,11 @@ public:
 
     // The SVG text of a glyph, empty when its file was missing.
     const QByteArray& glyph(Glyph which) const { return glyphs_[which]; }
+    // The Helmholtz-Ellis accidentals of a note as one SVG (HejiGlyphs),
+    // from the "heji" folder beside the other glyphs. Each file is read when
+    // a card first needs it and then shared; a missing one is reported once,
+    // as the others are, and left out. Empty for a note with none.
+    QByteArray hejiAccidentals(const HejiSpelling& spelling) const;
     // Pixels kept free below the lowest card.
     void setMargin(int pixels) { margin_ = pixels; }
     // The card shown for ballWidget, or null.
@@ -114,6 +120,9 @@ public slots:
     // ratios; with replace, rebuilds all of them (after a transposition,
     // which changes how they are written and reached).
     void syncOffLatticeCards(bool replace = false);
+    // Replaces every card with a fresh one, which reads the settings anew
+    // (after the notation changed).
+    void rebuildCards();
 
 private slots:
     void onBallWidgetDestroyed(QObject* object);

@@ -1,6 +1,8 @@
 #include "CardWidget.h"
 
 #include "CardStackWidget.h"
+#include "HejiGlyphs.h"
+#include "HejiSpelling.h"
 #include "Lattice.h"
 #include "LatticeBall.h"
 #include "Settings.h"
@@ -32,6 +34,10 @@ constexpr int headingGap = 7;
 constexpr int shiftClearance = 2;
 // How far the bass clef's foot reaches below the bottom line, in spaces.
 constexpr float bassClefFoot = 0.15f;
+// A row of Helmholtz-Ellis accidentals too wide for the room before the note
+// head is drawn smaller, down to this share of its size, then passes over
+// the clef.
+constexpr float hejiLeastScale = 0.6f;
 
 // A glyph's width over its height as drawn; 0 for an empty glyph, which
 // then takes no room.
@@ -187,11 +193,21 @@ void CardWidget::build(const QList<int>& steps, const LatticeRatio& pathRatio,
         lattice.baseFrequency() *
         static_cast<float>(pathRatio.toDouble() * lattice.transposition().toDouble());
     const QList<int> allSteps = lattice.transposeSteps() + steps;
-    const SpelledNote note = spellLatticeNote(settings.baseFrequency,
-                                              settings.calibrationFrequency, allSteps, frequency);
+    const QByteArray color = colorOfSteps(allSteps, lattice);
 
+    if (settings.notation == QLatin1String("heji")) {
+        const HejiSpelling heji = spellHejiNote(
+            settings.baseFrequency, settings.calibrationFrequency, allSteps,
+            lattice.baseFrequency() * pathRatio.toDouble() * lattice.transposition().toDouble());
+        fillLabels(heji.note, pathRatio.toString(), frequency);
+        showGlyphs(heji.note, color, stack, &heji);
+        placeOnStaff(heji.note);
+        return;
+    }
+    const SpelledNote note = spellLatticeNote(settings.baseFrequency, settings.calibrationFrequency,
+                                              allSteps, frequency);
     fillLabels(note, pathRatio.toString(), frequency);
-    showGlyphs(note, colorOfSteps(allSteps, lattice), stack);
+    showGlyphs(note, color, stack);
     placeOnStaff(note);
 }
 
@@ -256,16 +272,18 @@ void CardWidget::fillLabels(const SpelledNote& note, const QString& ratioText, f
 }
 
 void CardWidget::showGlyphs(const SpelledNote& note, const QByteArray& noteColor,
-                            const CardStackWidget& stack)
+                            const CardStackWidget& stack, const HejiSpelling* heji)
 {
     showGlyph(clef_, stack.glyph(note.octave >= 4 ? CardStackWidget::TrebleClef
                                                   : CardStackWidget::BassClef));
     showGlyph(noteHead_, paintBlack(stack.glyph(CardStackWidget::Note), noteColor));
 
-    hasAccidental_ = note.accidental != 0;
+    hejiAccidentals_ = heji != nullptr;
+    hasAccidental_ = heji ? !HejiGlyphs::names(*heji).isEmpty() : note.accidental != 0;
     if (!hasAccidental_)
         return;
-    const QByteArray& accidental = stack.glyph(accidentalGlyph(note.accidental));
+    const QByteArray accidental =
+        heji ? stack.hejiAccidentals(*heji) : stack.glyph(accidentalGlyph(note.accidental));
     showGlyph(nameAccidental_, accidental);
     showGlyph(staffAccidental_, paintBlack(accidental, noteColor));
 }
@@ -432,7 +450,9 @@ int CardWidget::layoutStaff(const QRect& contents)
     const int noteHeight = int(s + 1.0f);
     const int noteWidth = qRound(proportion(noteHead_) * noteHeight);
     int accidentalWidth = 0;
-    if (hasAccidental_) {
+    if (hasAccidental_ && hejiAccidentals_) {
+        accidentalWidth = sizeHejiAccidentals(staffGroupWidth - clefWidth - noteWidth - 2);
+    } else if (hasAccidental_) {
         const int accidentalHeight = qRound(3.0f * s);
         accidentalWidth = qRound(proportion(staffAccidental_) * accidentalHeight);
         staffAccidental_->resize(accidentalWidth, accidentalHeight);
@@ -446,11 +466,34 @@ int CardWidget::layoutStaff(const QRect& contents)
     const int noteTop = qRound(contents.top() + (staffPosition_ + 2.0f) * s - 0.5 * noteHeight);
     int noteLeft = groupLeft;
     if (hasAccidental_) {
-        staffAccidental_->move(groupLeft, int(noteTop - s));
+        // Helmholtz-Ellis glyphs are centred on the head, but kept on the
+        // card for a head on a ledger line, so that no arrow is cut off; the
+        // others' three spaces start a space above the head.
+        const int hejiTop = qRound(noteTop + 0.5 * (noteHeight - staffAccidental_->height()));
+        const int accidentalTop =
+            hejiAccidentals_ ? qBound(0, hejiTop, rect().height() - staffAccidental_->height())
+                             : int(noteTop - s);
+        staffAccidental_->move(groupLeft, accidentalTop);
         noteLeft = groupLeft + accidentalWidth + 2;
     }
     noteHead_->setGeometry(noteLeft, noteTop, noteWidth, noteHeight);
     return noteTop;
+}
+
+int CardWidget::sizeHejiAccidentals(int room)
+{
+    const float s = lineSpacing_;
+    const double proportionOnStaff = proportion(staffAccidental_);
+    double height = HejiGlyphs::spaces * s;
+    if (proportionOnStaff * height > room)
+        height = qMax(double(hejiLeastScale) * height, room / proportionOnStaff);
+    const int width = qRound(proportionOnStaff * height);
+    staffAccidental_->resize(width, qRound(height));
+    // Beside the name as high as the others there, so that the arrows stay
+    // clear of the lines below the name.
+    const int nameHeight = int(0.9 * qRound(3.0f * s));
+    nameAccidental_->resize(qRound(proportion(nameAccidental_) * nameHeight), nameHeight);
+    return width;
 }
 
 void CardWidget::layoutLabels(const QRect& contents, int noteTop)

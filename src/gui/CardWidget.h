@@ -10,6 +10,7 @@
 #include <optional>
 
 class CardStackWidget;
+class HejiSpelling;
 class Lattice;
 class LatticeBall;
 class QLabel;
@@ -22,6 +23,11 @@ class SpelledNote;
 // letter, accidental and octave, its deviation in cents, the ratio of its
 // path and the frequency it sounds at.
 //
+// With the settings' notation "heji" the card writes the note in the
+// Helmholtz-Ellis notation (HejiSpelling): the accidental before the head
+// and beside the letter is then a row of HejiGlyphs, four staff spaces high
+// on the staff, and the cents measure from the notated pitch.
+//
 // A note can also sound with no ball on the lattice (a transposition took
 // its ball away, or a wand tag played a path the tree does not hold). Its
 // card is marked "off the lattice" (the offLattice property, for the style
@@ -31,7 +37,7 @@ class SpelledNote;
 // Everything is worked out once, at construction, from the lattice and the
 // settings of the application object; a card never refreshes. When the
 // transposition changes, the ball widgets and the stack replace their cards
-// instead.
+// instead; when the notation changes, the stack does (rebuildCards).
 //
 // In a crowded stack the card below covers the lower part of this one. The
 // stack says how much stays in sight (setShownHeight); when that is less
@@ -116,12 +122,16 @@ private:
     void build(const QList<int>& steps, const LatticeRatio& pathRatio, const Lattice& lattice,
                const CardStackWidget& stack);
     void fillLabels(const SpelledNote& note, const QString& ratioText, float frequency);
+    // With heji, the Helmholtz-Ellis accidentals instead of note's.
     void showGlyphs(const SpelledNote& note, const QByteArray& noteColor,
-                    const CardStackWidget& stack);
+                    const CardStackWidget& stack, const HejiSpelling* heji = nullptr);
     void placeOnStaff(const SpelledNote& note);
     void relayout();
     // Lays out the staff glyphs; returns the note head's top.
     int layoutStaff(const QRect& contents);
+    // Sizes both Helmholtz-Ellis accidentals, the staff's to fit room pixels
+    // if it can; returns the staff one's width.
+    int sizeHejiAccidentals(int room);
     void layoutLabels(const QRect& contents, int noteTop);
     // Name, cents and ratio on one row at the top, on their common baseline.
     void layoutHeading(const QRect& contents);
@@ -146,6 +156,7 @@ private:
     float staffPosition_ = 0.0f;
     int octaveShift_ = 0;
     bool hasAccidental_ = false;
+    bool hejiAccidentals_ = false; // the accidentals are HejiGlyphs
     bool respelled_ = false;
     bool showsHeading_ = false;
     int shownHeight_ = QWIDGETSIZE_MAX;

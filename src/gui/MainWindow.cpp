@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "DiagnosticsDialog.h"
+#include "DriftMeter.h"
 #include "Lattice.h"
 #include "LatticeLayer.h"
 #include "LatticeLeavesWidget.h"
@@ -33,6 +34,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QThread>
+#include <QVBoxLayout>
 #include <cmath>
 
 namespace {
@@ -103,11 +105,13 @@ MainWindow::MainWindow(Lattice* lattice, QWidget* parent)
     ui->optionsVolumeLayout->setAlignment(ui->volumeSlider, Qt::AlignHCenter | Qt::AlignVCenter);
 
     ui->transposeWidget->setupButtons(Qt::Vertical);
+    ui->verticalLayout_4->addWidget(new DriftMeter(lattice, ui->readoutFrame));
     ui->circleLayer->initLayer(0, lattice);
     ui->grapeLayer->initLayer(1, lattice);
     ui->centralStack->setCurrentIndex(application().settings().circlesView ? 0 : 1);
     createSwitcher();
     createScalaMenu();
+    createRecordButton();
     ui->patchMenu->installEventFilter(this);
     for (QWidget* preset :
          {static_cast<QWidget*>(ui->presetDecButton), static_cast<QWidget*>(ui->presetIncButton),
@@ -396,8 +400,7 @@ void MainWindow::on_loadPatchButton_clicked()
     loadPatch(file);
 }
 
-// Under the patch controls, where the hidden presets would be: "Scala" opens
-// a menu to take the lattice or the chord out as a scale, or to bring a
+// "Scala" opens a menu to take the lattice or the chord out as a scale, or to bring a
 // scale in as what the MIDI keys play.
 void MainWindow::createScalaMenu()
 {
@@ -428,7 +431,54 @@ void MainWindow::createScalaMenu()
             importScaleAsKeyMap(path);
     });
     button->setMenu(menu);
-    ui->gridLayout->addWidget(button, 1, 2);
+    toolColumn()->addWidget(button);
+}
+
+// Beside the mono and poly buttons: the record button above "Scala". The
+// row under the patch menu stays free for the looks' switcher.
+QVBoxLayout* MainWindow::toolColumn()
+{
+    if (!toolColumn_) {
+        toolColumn_ = new QVBoxLayout;
+        toolColumn_->setSpacing(ui->verticalLayout_2->spacing());
+        int after = 0;
+        while (after < ui->horizontalLayout->count() &&
+               ui->horizontalLayout->itemAt(after)->layout() != ui->verticalLayout_2)
+            ++after;
+        ui->horizontalLayout->insertLayout(after + 1, toolColumn_);
+    }
+    return toolColumn_;
+}
+
+// Above "Scala": records what is heard, and every event that made it, into
+// the data folder's Recordings.
+void MainWindow::createRecordButton()
+{
+    recordButton = new QPushButton(tr("Record"), this);
+    recordButton->setObjectName(QStringLiteral("recordButton"));
+    recordButton->setCheckable(true);
+    recordButton->setFocusPolicy(Qt::NoFocus);
+    recordButton->setToolTip(tr("Record the sound and a score of the performance into the "
+                                "Recordings folder"));
+    connect(recordButton, &QPushButton::clicked, this, [this](bool on) {
+        if (on)
+            application().startRecording();
+        else
+            application().stopRecording();
+    });
+    toolColumn()->insertWidget(0, recordButton);
+}
+
+void MainWindow::showRecording(bool on)
+{
+    recordButton->setChecked(on);
+    recordButton->setText(on ? tr("● Recording") : tr("Record"));
+    recordButton->setStyleSheet(on ? QStringLiteral("color: #e04040;") : QString());
+}
+
+QString MainWindow::currentPatchName() const
+{
+    return ui->patchMenu->currentText();
 }
 
 bool MainWindow::exportLatticeScale(const QString& path)

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <memory>
 
+class QPushButton;
+class QVBoxLayout;
 class DiagnosticsDialog;
 class Lattice;
 class LatticeView;
@@ -24,7 +26,8 @@ class MainWindow;
 // The instrument's one top-level window, built from MainWindow.ui: the
 // lattice in its "Flowers" and "Grapes" looks, the transpose and prime panel,
 // the patch chooser, eight macro sliders, the master volume, stop-all,
-// mono/poly and a two-line readout of the transposition.
+// mono/poly and a two-line readout of the transposition, the drift meter
+// under it.
 //
 // It owns patch loading from the player's point of view: it lists the voice
 // patches shipped beside the program, copies the chosen one into the runtime
@@ -92,6 +95,10 @@ public slots:
     // Loads the menu's patch of that name (in any case); false when there
     // is none.
     bool selectPatchNamed(const QString& name);
+    // The record button shows whether a take is going.
+    void showRecording(bool on);
+    // The voice as the patch menu names it.
+    QString currentPatchName() const;
     void onTransposeChanged();
 
 protected:
@@ -113,6 +120,10 @@ public:
 private:
     void createSwitcher();
     void createScalaMenu();
+    void createRecordButton();
+    QPushButton* recordButton = nullptr;
+    QVBoxLayout* toolColumn();
+    QVBoxLayout* toolColumn_ = nullptr;
     void connectPlayer();
     void createDialogs();
 

@@ -1,8 +1,10 @@
 #include "OptionsDialog.h"
 
+#include "CardStackWidget.h"
 #include "LatticeEvent.h"
 #include "TuningLatticeApplication.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -45,6 +47,14 @@ QHBoxLayout* fieldWithUnit(QWidget* field)
     row->addWidget(new QLabel(QStringLiteral("Hz")));
     row->addStretch();
     return row;
+}
+
+// A label and its field as the next row of a tab's grid.
+void addRow(QGridLayout* grid, const QString& label, QWidget* field)
+{
+    const int row = grid->rowCount();
+    grid->addWidget(new QLabel(label, grid->parentWidget()), row, 0);
+    grid->addWidget(field, row, 1);
 }
 
 } // namespace
@@ -110,12 +120,28 @@ QWidget* OptionsDialog::createOptionsTab()
     grid->addWidget(new QLabel(tr("1/1 Frequency"), page), 2, 0);
     grid->addLayout(fieldWithUnit(oneOneEdit), 2, 1);
 
-    grid->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), 3, 0);
+    auto* notationMenu = new QComboBox(page);
+    notationMenu->setObjectName(QStringLiteral("notationMenu"));
+    notationMenu->addItem(tr("Letters and cents"), QStringLiteral("letters"));
+    notationMenu->addItem(tr("Helmholtz-Ellis (HEJI)"), QStringLiteral("heji"));
+    grid->addWidget(new QLabel(tr("Note cards"), page), 3, 0);
+    grid->addWidget(notationMenu, 3, 1, Qt::AlignLeft);
+
+    grid->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), 4, 0);
 
     // Filled before the connections, so that opening the dialog sends nothing.
     const Settings& settings = application().settings();
     calibrationEdit->setValue(settings.calibrationFrequency);
     oneOneEdit->setValue(double(settings.baseFrequency));
+    notationMenu->setCurrentIndex(std::max(0, notationMenu->findData(settings.notation)));
+
+    // The cards on show are written again in the new notation.
+    connect(notationMenu, qOverload<int>(&QComboBox::activated), this, [notationMenu] {
+        application().settings().notation = notationMenu->currentData().toString();
+        for (QWidget* window : QApplication::topLevelWidgets())
+            for (CardStackWidget* stack : window->findChildren<CardStackWidget*>())
+                stack->rebuildCards();
+    });
 
     connect(audioDeviceMenu, qOverload<int>(&QComboBox::activated), this,
             &OptionsDialog::onAudioDeviceMenuActivated);
@@ -145,32 +171,27 @@ QWidget* OptionsDialog::createMidiTab()
     auto* grid = new QGridLayout(page);
     grid->setContentsMargins(12, 12, 12, 12);
     const Settings& settings = application().settings();
-    const auto addRow = [&](const QString& label, QWidget* field) {
-        const int row = grid->rowCount();
-        grid->addWidget(new QLabel(label, page), row, 0);
-        grid->addWidget(field, row, 1);
-    };
 
     midiApiMenu = new QComboBox(page);
     midiApiMenu->setObjectName(QStringLiteral("midiApiMenu"));
     midiApiMenu->addItem(tr("ALSA sequencer"), QStringLiteral("alsa"));
     midiApiMenu->addItem(tr("JACK"), QStringLiteral("jack"));
     midiApiMenu->setCurrentIndex(std::max(0, midiApiMenu->findData(settings.midiApi)));
-    addRow(tr("MIDI system"), midiApiMenu);
+    addRow(grid, tr("MIDI system"), midiApiMenu);
 
     midiInMenu = new QComboBox(page);
     midiInMenu->setObjectName(QStringLiteral("midiInMenu"));
     midiInMenu->setMaximumWidth(deviceMenuWidth);
     midiInMenu->setToolTip(tr("Keys play the lattice from this port; with None, connect "
                               "to the port \"Tuning Lattice\" yourself."));
-    addRow(tr("Input"), midiInMenu);
+    addRow(grid, tr("Input"), midiInMenu);
 
     midiOutMenu = new QComboBox(page);
     midiOutMenu->setObjectName(QStringLiteral("midiOutMenu"));
     midiOutMenu->setMaximumWidth(deviceMenuWidth);
     midiOutMenu->setToolTip(tr("Notes go to this port; with None, connect to the port "
                                "\"Tuning Lattice out\" yourself."));
-    addRow(tr("Output"), midiOutMenu);
+    addRow(grid, tr("Output"), midiOutMenu);
     fillPorts();
 
     midiOutModeMenu = new QComboBox(page);
@@ -180,14 +201,14 @@ QWidget* OptionsDialog::createMidiTab()
     midiOutModeMenu->addItem(tr("MTS (retuned keys)"), QStringLiteral("mts"));
     midiOutModeMenu->addItem(tr("Plain (nearest key)"), QStringLiteral("plain"));
     midiOutModeMenu->setCurrentIndex(std::max(0, midiOutModeMenu->findData(settings.midiOutMode)));
-    addRow(tr("Output tuning"), midiOutModeMenu);
+    addRow(grid, tr("Output tuning"), midiOutModeMenu);
 
     bendRangeEdit = new QSpinBox(page);
     bendRangeEdit->setObjectName(QStringLiteral("bendRangeEdit"));
     bendRangeEdit->setRange(1, 96);
     bendRangeEdit->setSuffix(tr(" semitones"));
     bendRangeEdit->setValue(settings.mpeBendRange);
-    addRow(tr("MPE bend range"), bendRangeEdit);
+    addRow(grid, tr("MPE bend range"), bendRangeEdit);
 
     synthA4Edit = new QDoubleSpinBox(page);
     synthA4Edit->setObjectName(QStringLiteral("synthA4Edit"));
@@ -196,17 +217,17 @@ QWidget* OptionsDialog::createMidiTab()
     synthA4Edit->setSuffix(QStringLiteral(" Hz"));
     synthA4Edit->setValue(double(settings.synthA4));
     synthA4Edit->setToolTip(tr("What the synthesizer tunes its A4 (key 69) to"));
-    addRow(tr("Synth A4"), synthA4Edit);
+    addRow(grid, tr("Synth A4"), synthA4Edit);
 
     internalSoundBox = new QCheckBox(tr("Play our own voices too"), page);
     internalSoundBox->setObjectName(QStringLiteral("internalSoundBox"));
     internalSoundBox->setChecked(settings.internalSound);
-    addRow(tr("Internal sound"), internalSoundBox);
+    addRow(grid, tr("Internal sound"), internalSoundBox);
 
     velocityBox = new QCheckBox(tr("Key velocity sets the note's volume"), page);
     velocityBox->setObjectName(QStringLiteral("velocityBox"));
     velocityBox->setChecked(settings.velocitySensitive);
-    addRow(tr("Velocity"), velocityBox);
+    addRow(grid, tr("Velocity"), velocityBox);
     grid->setRowStretch(grid->rowCount(), 1);
 
     connect(midiApiMenu, qOverload<int>(&QComboBox::activated), this, [this] {
@@ -287,11 +308,6 @@ QWidget* OptionsDialog::createNetworkTab()
     auto* grid = new QGridLayout(page);
     grid->setContentsMargins(12, 12, 12, 12);
     const Settings& settings = application().settings();
-    const auto addRow = [&](const QString& label, QWidget* field) {
-        const int row = grid->rowCount();
-        grid->addWidget(new QLabel(label, page), row, 0);
-        grid->addWidget(field, row, 1);
-    };
     const auto heading = [&](const QString& text) {
         auto* label = new QLabel(QStringLiteral("<b>%1</b>").arg(text), page);
         grid->addWidget(label, grid->rowCount(), 0, 1, 2);
@@ -300,10 +316,10 @@ QWidget* OptionsDialog::createNetworkTab()
     heading(tr("Wand (port %1)").arg(settings.udpPort));
     wandListenMenu = listenMenu(settings.udpListen, page);
     wandListenMenu->setObjectName(QStringLiteral("wandListenMenu"));
-    addRow(tr("Listen on"), wandListenMenu);
+    addRow(grid, tr("Listen on"), wandListenMenu);
     wandAllowEdit = allowEdit(settings.udpAllow, page);
     wandAllowEdit->setObjectName(QStringLiteral("wandAllowEdit"));
-    addRow(tr("Allowed senders"), wandAllowEdit);
+    addRow(grid, tr("Allowed senders"), wandAllowEdit);
 
     heading(tr("OSC"));
     oscPortEdit = new QSpinBox(page);
@@ -311,13 +327,13 @@ QWidget* OptionsDialog::createNetworkTab()
     oscPortEdit->setRange(0, 65535);
     oscPortEdit->setSpecialValueText(tr("Off"));
     oscPortEdit->setValue(settings.oscPort);
-    addRow(tr("Port"), oscPortEdit);
+    addRow(grid, tr("Port"), oscPortEdit);
     oscListenMenu = listenMenu(settings.oscListen, page);
     oscListenMenu->setObjectName(QStringLiteral("oscListenMenu"));
-    addRow(tr("Listen on"), oscListenMenu);
+    addRow(grid, tr("Listen on"), oscListenMenu);
     oscAllowEdit = allowEdit(settings.oscAllow, page);
     oscAllowEdit->setObjectName(QStringLiteral("oscAllowEdit"));
-    addRow(tr("Allowed senders"), oscAllowEdit);
+    addRow(grid, tr("Allowed senders"), oscAllowEdit);
     auto* sendRow = new QHBoxLayout;
     oscSendHostEdit = new QLineEdit(settings.oscSendHost, page);
     oscSendHostEdit->setObjectName(QStringLiteral("oscSendHostEdit"));

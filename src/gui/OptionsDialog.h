@@ -13,8 +13,9 @@ class QTabWidget;
 class QWidget;
 
 // The options the player may change while playing: the audio device, the
-// calibration pitch of A4 for note names and the frequency of the lattice's
-// 1/1; the MIDI ports and how notes go out to other synthesizers; and an
+// calibration pitch of A4 for note names, the frequency of the lattice's 1/1
+// and the notation of the note cards (the cards on show are rewritten); the
+// MIDI ports and how notes go out to other synthesizers; and an
 // About page. Every change takes effect at once; Close only
 // hides the dialog. The main window builds a new one at every click of its
 // cog button; each stays alive, hidden, until the window goes.

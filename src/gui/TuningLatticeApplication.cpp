@@ -393,6 +393,46 @@ void TuningLatticeApplication::connectOsc()
                 qWarning().noquote() << "OSC: there is no patch" << quotedText(name);
         },
         Qt::QueuedConnection);
+    connect(
+        &oscInput_, &OscInput::recordingRequested, this,
+        [this] {
+            const std::optional<bool> on = oscInput_.takeRequestedRecording();
+            if (on && *on && !recorder_.isRecording())
+                startRecording();
+            else if (on && !*on)
+                stopRecording();
+        },
+        Qt::QueuedConnection);
+    connect(&recorder_, &PerformanceRecorder::finished, this,
+            &TuningLatticeApplication::onRecordingFinished);
+}
+
+bool TuningLatticeApplication::startRecording()
+{
+    QString why;
+    const QString voice = mainWindow_ ? mainWindow_->currentPatchName() : QString();
+    const bool started = recorder_.start(dataDirectory() + QStringLiteral("/Recordings"),
+                                         PaAudioOutput::sampleRate, voice, &why);
+    if (mainWindow_)
+        mainWindow_->showRecording(started);
+    if (!started)
+        showCriticalMessage(tr("Recording could not start.\n\n%1").arg(why));
+    return started;
+}
+
+void TuningLatticeApplication::stopRecording()
+{
+    recorder_.stop();
+}
+
+void TuningLatticeApplication::onRecordingFinished(const QString& wavPath, const QString& error)
+{
+    if (mainWindow_)
+        mainWindow_->showRecording(false);
+    if (!error.isEmpty())
+        showCriticalMessage(tr("Recording stopped: %1.\n\nWhat was recorded until then is kept "
+                               "in %2.")
+                                .arg(error, wavPath));
 }
 
 bool TuningLatticeApplication::startOsc(QString* why)
@@ -447,6 +487,7 @@ void TuningLatticeApplication::shutdown()
     midiOutput_.stop();
     oscInput_.stop();
     oscOutput_.stop();
+    recorder_.stopAndWait();
     lattice_.saveIfAutoSave();
     player_.term();
     audioOutput_.term();

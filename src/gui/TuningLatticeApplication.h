@@ -8,6 +8,7 @@
 #include "OscOutput.h"
 #include "PaAudioOutput.h"
 #include "PdPlayer.h"
+#include "PerformanceRecorder.h"
 #include "Settings.h"
 #include "UdpListener.h"
 
@@ -80,6 +81,11 @@ public:
     // whenever they change. False (with the reason) when the port or
     // address cannot be had: OSC is off then.
     bool startOsc(QString* why = nullptr);
+    // A take of what is heard into the data folder's "Recordings"; a
+    // failure is shown. The window's record button follows.
+    bool startRecording();
+    void stopRecording();
+    PerformanceRecorder& recorder() { return recorder_; }
     // Starts the wand's listener again with the options as they are now,
     // when it runs.
     void restartUdpListener();
@@ -144,6 +150,7 @@ public slots:
 
 private slots:
     void onTerminationRequested(int signalNumber);
+    void onRecordingFinished(const QString& wavPath, const QString& error);
 
 private:
     static void messageHandler(QtMsgType type, const QMessageLogContext& context,
@@ -173,6 +180,7 @@ private:
     MidiOutput midiOutput_{&player_};
     OscOutput oscOutput_{&player_};
     OscInput oscInput_{&player_, &oscOutput_};
+    PerformanceRecorder recorder_{&player_};
     QSet<QString> diagnosticFilters_;
     QFile logFile_;
     QMutex logMutex_;

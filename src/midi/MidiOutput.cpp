@@ -3,11 +3,10 @@
 #include "MidiPorts.h"
 #include "PdPlayer.h"
 #include "QuotedText.h"
+#include "RealTimeThread.h"
 
 #include <QDebug>
 #include <RtMidi.h>
-#include <pthread.h>
-#include <sched.h>
 
 namespace {
 
@@ -95,21 +94,9 @@ QStringList MidiOutput::destinationPorts(const QString& api)
     return MidiPorts::othersPorts<RtMidiOut>(api);
 }
 
-// Notes should leave within a millisecond of their block: the thread asks
-// for real-time scheduling, a step below where audio servers run their own
-// threads. Without the right (a user outside the audio group) it runs as it
-// is, later under load.
-static void askForRealTime()
-{
-    sched_param parameters{};
-    parameters.sched_priority = 40;
-    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) != 0)
-        qInfo() << "MIDI output runs without real-time scheduling";
-}
-
 void MidiOutput::run()
 {
-    askForRealTime();
+    askForRealTimeScheduling("MIDI output");
     NoteRecord record;
     while (!stopping_) {
         player_->noteWakeup().wait(idleWaitMs);

@@ -145,6 +145,8 @@ void Settings::read(const QJsonObject& json)
     readInt(json, QStringLiteral("framesPerBuffer"), framesPerBuffer);
     readFloat(json, QStringLiteral("baseFrequency"), baseFrequency);
     readInt(json, QStringLiteral("calibrationFrequency"), calibrationFrequency);
+    readChoice(json, QStringLiteral("notation"),
+               {QStringLiteral("letters"), QStringLiteral("heji")}, notation);
     readFloat(json, QStringLiteral("masterVolume"), masterVolume);
     readBool(json, QStringLiteral("monophonic"), monophonic);
     const QJsonValue patch = json.value(QStringLiteral("defaultPatch"));
@@ -185,6 +187,7 @@ void Settings::write(QJsonObject& json) const
     json.insert(QStringLiteral("framesPerBuffer"), framesPerBuffer);
     json.insert(QStringLiteral("baseFrequency"), static_cast<double>(baseFrequency));
     json.insert(QStringLiteral("calibrationFrequency"), calibrationFrequency);
+    json.insert(QStringLiteral("notation"), notation);
     json.insert(QStringLiteral("masterVolume"), static_cast<double>(masterVolume));
     json.insert(QStringLiteral("monophonic"), monophonic);
     json.insert(QStringLiteral("defaultPatch"), defaultPatch);

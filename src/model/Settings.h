@@ -37,6 +37,10 @@ public:
     int framesPerBuffer = 256;
     float baseFrequency = 440.0f;   // Hz of the lattice's 1/1
     int calibrationFrequency = 440; // Hz of A4 for note names
+    // How note cards write a note: "letters" (cents from equal temperament)
+    // or "heji" (Helmholtz-Ellis accidentals); anything else falls back to
+    // "letters" with a warning.
+    QString notation = QStringLiteral("letters");
     float masterVolume = 0.75f;     // 0 to 1
     bool monophonic = false;
     QString defaultPatch; // voice patch loaded at start-up

@@ -190,6 +190,14 @@ bool readMessage(std::string_view address, const Arguments& args, OscCommand& co
         command = eventCommand(LatticeEvent::PatchStep, float(step));
         return true;
     }
+    if (name == "record") {
+        int on = 0;
+        if (n != 1 || !args.whole(0, 0, 1, on))
+            return refuse("expects n:0 or 1");
+        command.kind = OscCommand::Record;
+        command.port = on;
+        return true;
+    }
     if (name == "tag") {
         if (n != 1 || !args.isText(0))
             return refuse("expects s:tag");

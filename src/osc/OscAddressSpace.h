@@ -18,6 +18,7 @@ struct OscCommand
         Tag,         // `text` is an RFID tag, played as the wand plays it
         Subscribe,   // state goes to `text` (empty: the sender) at `port`
         Unsubscribe,
+        Record, // `port` 1 starts a take, 0 ends it
     };
     Kind kind = Event;
     LatticeEvent event;
@@ -39,6 +40,7 @@ struct OscCommand
 //   /base n:hz (20..20000)       /macro n:1..8 n:0..1
 //   /patch n:step (+1 next, -1 previous) or s:name
 //   /mono n:0|1 (or T/F)         /tag s:tag
+//   /record n:0|1 (or T/F)
 //   /subscribe [s:host] n:port   /unsubscribe [s:host] n:port
 //
 // n is any OSC number (i, h, f, d); where a whole number is meant, a float

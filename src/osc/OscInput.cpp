@@ -155,6 +155,14 @@ QString OscInput::takeRequestedPatch()
     return name;
 }
 
+std::optional<bool> OscInput::takeRequestedRecording()
+{
+    QMutexLocker lock(&patchMutex_);
+    std::optional<bool> on;
+    on.swap(requestedRecording_);
+    return on;
+}
+
 void OscInput::run()
 {
     // The tags play what they play for the wand; the file is not created
@@ -244,6 +252,17 @@ void OscInput::take(const OscCommand& command, const QHostAddress& sender)
         }
         if (first)
             emit patchRequested();
+        break;
+    }
+    case OscCommand::Record: {
+        bool first = false;
+        {
+            QMutexLocker lock(&patchMutex_);
+            first = !requestedRecording_.has_value();
+            requestedRecording_ = command.port == 1;
+        }
+        if (first)
+            emit recordingRequested();
         break;
     }
     case OscCommand::Subscribe:

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <optional>
 #include <thread>
 
 class OscOutput;
@@ -61,11 +62,14 @@ public:
     // GUI thread: the patch name the latest /lattice/patch s:name asked for
     // (taken once; empty when none waits).
     QString takeRequestedPatch();
+    // The same for /lattice/record: the latest wish, if any waits.
+    std::optional<bool> takeRequestedRecording();
 
 signals:
     // Emitted on the input thread when a patch name starts waiting; a flood
     // of names gives one signal until the window has taken the name.
     void patchRequested();
+    void recordingRequested();
 
 private:
     void run();
@@ -93,5 +97,6 @@ private:
     std::atomic<quint64> refusedSenders_{0};
 
     QMutex patchMutex_;
-    QString requestedPatch_; // guarded by patchMutex_
+    QString requestedPatch_;                 // guarded by patchMutex_
+    std::optional<bool> requestedRecording_; // guarded by patchMutex_
 };

@@ -2,6 +2,7 @@
 
 #include "PdPlayer.h"
 #include "QuotedText.h"
+#include "RealTimeThread.h"
 #include "ScalaLattice.h"
 #include "SpelledNote.h"
 
@@ -9,7 +10,6 @@
 #include <QMutexLocker>
 #include <cmath>
 #include <lo/lo.h>
-#include <pthread.h>
 
 namespace {
 
@@ -109,32 +109,31 @@ void OscOutput::stop()
 
 void OscOutput::subscribe(const QString& host, int port)
 {
-    {
-        QMutexLocker lock(&mutex_);
-        // A flood of requests between two runs of the thread is cut short.
-        if (subscriptions_.size() >= 4 * maxSubscribers)
-            return;
-        subscriptions_.append({host, port, true});
-    }
-    player_->noteWakeup(oscListener).post();
+    request({host, port, true});
 }
 
 void OscOutput::unsubscribe(const QString& host, int port)
 {
+    request({host, port, false});
+}
+
+void OscOutput::request(const Subscription& subscription)
+{
     {
         QMutexLocker lock(&mutex_);
         // A flood of requests between two runs of the thread is cut short.
         if (subscriptions_.size() >= 4 * maxSubscribers)
             return;
-        subscriptions_.append({host, port, false});
+        subscriptions_.append(subscription);
     }
     player_->noteWakeup(oscListener).post();
 }
 
-void OscOutput::changed(unsigned what)
+void OscOutput::update(const std::function<void(State&)>& change, unsigned what)
 {
     {
         QMutexLocker lock(&mutex_);
+        change(state_);
         changes_ |= what;
     }
     player_->noteWakeup(oscListener).post();
@@ -142,87 +141,54 @@ void OscOutput::changed(unsigned what)
 
 void OscOutput::onTransposed(LatticeRatio ratio, int)
 {
-    {
-        QMutexLocker lock(&mutex_);
-        state_.transposition = ratio;
-    }
-    changed(Transposition);
+    update([&](State& state) { state.transposition = ratio; }, Transposition);
 }
 
 void OscOutput::onVolumeChanged(float volume)
 {
-    {
-        QMutexLocker lock(&mutex_);
-        state_.volume = volume;
-    }
-    changed(Volume);
+    update([&](State& state) { state.volume = volume; }, Volume);
 }
 
 void OscOutput::onVoiceVolumeChanged(float volume)
 {
-    {
-        QMutexLocker lock(&mutex_);
-        state_.voiceVolume = volume;
-    }
-    changed(VoiceVolume);
+    update([&](State& state) { state.voiceVolume = volume; }, VoiceVolume);
 }
 
 void OscOutput::onBaseFrequencyChanged(float hz)
 {
-    {
-        QMutexLocker lock(&mutex_);
-        state_.baseHz = hz;
-    }
-    changed(Base | Transposition);
+    update([&](State& state) { state.baseHz = hz; }, Base | Transposition);
 }
 
 void OscOutput::onMonophonicChanged(bool mono)
 {
-    {
-        QMutexLocker lock(&mutex_);
-        state_.mono = mono;
-    }
-    changed(Mono);
+    update([&](State& state) { state.mono = mono; }, Mono);
 }
 
 void OscOutput::onMacroNamesReceived(QStringList names)
 {
-    {
-        QMutexLocker lock(&mutex_);
-        state_.macroNames = names;
-    }
-    changed(Macros);
+    update([&](State& state) { state.macroNames = names; }, Macros);
 }
 
 void OscOutput::onMacroDefaultsReceived(QList<float> defaults)
 {
-    {
-        QMutexLocker lock(&mutex_);
-        for (int i = 0; i < macroCount && i < defaults.size(); ++i)
-            if (defaults.at(i) >= 0.0f) // -1: the patch gave none
-                state_.macroValues[std::size_t(i)] = defaults.at(i);
-    }
-    changed(Macros);
+    update(
+        [&](State& state) {
+            for (int i = 0; i < macroCount && i < defaults.size(); ++i)
+                if (defaults.at(i) >= 0.0f) // -1: the patch gave none
+                    state.macroValues[std::size_t(i)] = defaults.at(i);
+        },
+        Macros);
 }
 
 void OscOutput::onMacroValueChanged(int macro, float value)
 {
-    if (macro < 1 || macro > macroCount)
-        return;
-    {
-        QMutexLocker lock(&mutex_);
-        state_.macroValues[std::size_t(macro - 1)] = value;
-    }
-    changed(Macros);
+    if (macro >= 1 && macro <= macroCount)
+        update([&](State& state) { state.macroValues[std::size_t(macro - 1)] = value; }, Macros);
 }
 
 void OscOutput::setPatchName(const QString& name)
 {
-    {
-        QMutexLocker lock(&mutex_);
-        state_.patch = name;
-    }
-    changed(Patch);
+    update([&](State& state) { state.patch = name; }, Patch);
 }
 
 void OscOutput::setCalibration(int hz)
@@ -231,19 +197,9 @@ void OscOutput::setCalibration(int hz)
     state_.calibrationHz = hz;
 }
 
-// Notes should reach a surface within a millisecond or two of their block,
-// as the MIDI output's do: real-time scheduling when the user may have it.
-static void askForRealTime()
-{
-    sched_param parameters{};
-    parameters.sched_priority = 40;
-    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) != 0)
-        qInfo() << "OSC output runs without real-time scheduling";
-}
-
 void OscOutput::run()
 {
-    askForRealTime();
+    askForRealTimeScheduling("OSC output");
     while (!stopping_) {
         player_->noteWakeup(oscListener).wait(idleWaitMs);
 

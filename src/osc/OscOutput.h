@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -115,7 +116,9 @@ private:
     };
     class Peer;
 
-    void changed(unsigned what);
+    // Changes the state under the lock and wakes the thread to send `what`.
+    void update(const std::function<void(State&)>& change, unsigned what);
+    void request(const Subscription& subscription);
     void run();
     void passNotes(std::vector<Peer*>& peers);
     // The peers that subscribed anew.

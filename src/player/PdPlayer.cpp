@@ -131,6 +131,12 @@ void PdPlayer::processBlock(float* interleavedStereoOut, int frames, bool muted)
         blockStartNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
                             std::chrono::steady_clock::now().time_since_epoch())
                             .count();
+    RecordingTap* tap = recordingTap_.load(std::memory_order_acquire);
+    if (tap) {
+        if (tap->beginsNow())
+            beginRecording(*tap);
+        tap->endIfAsked();
+    }
     processCommandBuffers();
     if (frames <= 0)
         return;
@@ -141,9 +147,27 @@ void PdPlayer::processBlock(float* interleavedStereoOut, int frames, bool muted)
             libpd_process_float(ticks, nullptr, interleavedStereoOut);
         std::fill(interleavedStereoOut + 2 * rendered, interleavedStereoOut + 2 * frames, 0.0f);
         fadeOutput(interleavedStereoOut, frames, muted);
-        return;
+    } else {
+        std::fill(interleavedStereoOut, interleavedStereoOut + 2 * frames, 0.0f);
     }
-    std::fill(interleavedStereoOut, interleavedStereoOut + 2 * frames, 0.0f);
+    if (tap && tap->isRecording())
+        tap->audio(interleavedStereoOut, frames);
+}
+
+void PdPlayer::beginRecording(RecordingTap& tap)
+{
+    RecordingTap::Snapshot snapshot;
+    snapshot.transposition = transposition_;
+    snapshot.volume = masterVolume_;
+    snapshot.voiceVolume = voiceVolume_;
+    snapshot.baseFrequency = baseFrequency_;
+    snapshot.mono = mono_;
+    snapshot.primeEnabled = primeEnabled_;
+    snapshot.macros = macroValues_;
+    for (const VoiceSlot& slot : voices_)
+        if (!slot.isFree() && !slot.released && snapshot.soundingCount < voiceCount)
+            snapshot.sounding[std::size_t(snapshot.soundingCount++)] = slot.ratio;
+    tap.begin(snapshot);
 }
 
 void PdPlayer::fadeOutput(float* interleavedStereo, int frames, bool muted)
@@ -349,6 +373,9 @@ void PdPlayer::drain(PdMessageBuffer& buffer)
 
 void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk)
 {
+    if (RecordingTap* tap = recordingTap_.load(std::memory_order_relaxed);
+        tap && tap->isRecording())
+        tap->event(*chunk);
     const float value = chunk->value;
     switch (chunk->type) {
     case LatticeEvent::NoteToggle:
@@ -562,6 +589,7 @@ void PdPlayer::setMacro(int macro, float value)
 {
     if (macro < 1 || macro > 8)
         return;
+    macroValues_[std::size_t(macro - 1)] = value;
     sendPdVoiceMessage(PdVoiceMessageType(VoiceMacro1 + macro - 1), value, -1);
     notify(PlayerNotice::MacroValueChanged, macro, value);
 }

@@ -5,6 +5,7 @@
 #include "NoteRecord.h"
 #include "PdMessageBuffer.h"
 #include "PlayerNotice.h"
+#include "RecordingTap.h"
 #include "SpscRing.h"
 
 #include <QByteArray>
@@ -175,6 +176,9 @@ public:
     {
         return tap(listener).dropped.load(std::memory_order_relaxed);
     }
+    // Where a recording takes its blocks and events from; null for none.
+    // The tap must outlive the player's streams. GUI thread.
+    void setRecordingTap(RecordingTap* tap) { recordingTap_.store(tap, std::memory_order_release); }
     // Notices lost to a full ring since the start. Any thread.
     quint64 droppedNotices() const { return droppedNotices_.load(std::memory_order_relaxed); }
 
@@ -382,4 +386,8 @@ private:
         return false;
     }
     std::int64_t blockStartNs_ = 0;
+    std::atomic<RecordingTap*> recordingTap_{nullptr};
+    // The macro values last sent, for a recording's first frame. Audio thread.
+    std::array<float, 8> macroValues_{};
+    void beginRecording(RecordingTap& tap);
 };

@@ -97,9 +97,13 @@ bool WavWriter::write(const float* interleaved, int frames)
         }
     }
     peak_ = peak;
-    if (file_.write(encoded_) != encoded_.size())
+    // A full disk may take part of a write: only what reached the file is
+    // counted, so that the header closes over sound that is there.
+    const qint64 written = file_.write(encoded_);
+    if (written != encoded_.size())
         ok_ = false;
-    dataBytes_ += std::uint64_t(encoded_.size());
+    if (written > 0)
+        dataBytes_ += std::uint64_t(written);
     return ok_;
 }
 
@@ -107,6 +111,14 @@ bool WavWriter::close()
 {
     if (!file_.isOpen())
         return ok_;
+    // A frame cut short by a failed write is dropped with what followed it.
+    const std::uint64_t frameBytes =
+        std::uint64_t(channels_) * (format_ == Format::Float32 ? 4u : 2u);
+    if (frameBytes > 0 && dataBytes_ % frameBytes != 0) {
+        dataBytes_ -= dataBytes_ % frameBytes;
+        file_.flush();
+        file_.resize(qint64(headerBytes() + dataBytes_));
+    }
     if (!writeHeader())
         ok_ = false;
     file_.close();

@@ -35,6 +35,7 @@ public:
 
 private:
     bool writeHeader();
+    std::uint64_t headerBytes() const { return format_ == Format::Float32 ? 58 : 44; }
 
     QFile file_;
     QByteArray encoded_;

@@ -1,21 +1,13 @@
 #include "ScalaLattice.h"
 
+#include "Monzo.h"
+
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
 
 namespace {
-
-// How often `factor` divides `value`, which is left divided by it as often.
-int takeFactor(std::uint64_t& value, std::uint64_t factor)
-{
-    int count = 0;
-    while (value % factor == 0) {
-        value /= factor;
-        ++count;
-    }
-    return count;
-}
 
 // The smallest prime factor of a number that has none in the step table, or
 // 0 when it lies beyond what trial division finds quickly.
@@ -42,32 +34,22 @@ std::optional<QList<int>> stepsForRatio(const LatticeRatio& ratio, QString* why)
     if (ratio == LatticeRatio())
         return refuse(QStringLiteral("is not above zero"));
 
-    std::uint64_t numerator = ratio.numerator();
-    std::uint64_t denominator = ratio.denominator();
-    int octaves = takeFactor(numerator, 2) - takeFactor(denominator, 2);
-    QList<int> primes;
-    for (int prime = 3; prime < PrimeSteps::tableSize; ++prime) {
-        if (!isValidStep(prime))
-            continue;
-        const int exponent = takeFactor(numerator, prime) - takeFactor(denominator, prime);
-        // A step up by p is p over the power of two just below it; those
-        // twos come back as octave steps.
-        std::uint64_t below = PrimeSteps::exactInterval(prime).denominator();
-        octaves += exponent * takeFactor(below, 2);
-        for (int i = 0; i < std::abs(exponent); ++i)
-            primes.append(exponent > 0 ? prime : -prime);
-    }
-
-    if (numerator != 1 || denominator != 1) {
-        const std::uint64_t prime = smallestPrime(numerator != 1 ? numerator : denominator);
+    LatticeRatio rest;
+    const Monzo monzo = Monzo::ofRatio(ratio, &rest);
+    if (rest != LatticeRatio(1)) {
+        const std::uint64_t prime =
+            smallestPrime(rest.numerator() != 1 ? rest.numerator() : rest.denominator());
         return refuse(prime
                           ? QStringLiteral("has the prime %1").arg(prime)
                           : QStringLiteral("has a prime beyond %1").arg(PrimeSteps::tableSize - 1));
     }
+    // The octave steps first, then the odd primes ascending.
+    const std::array<int, Monzo::primeCount> counts = monzo.stepCounts();
     QList<int> steps;
-    for (int i = 0; i < std::abs(octaves); ++i)
-        steps.append(octaves > 0 ? 2 : -2);
-    return steps + primes;
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        for (int n = 0; n < std::abs(counts[i]); ++n)
+            steps.append(counts[i] > 0 ? Monzo::primes[i] : -Monzo::primes[i]);
+    return steps;
 }
 
 std::optional<LatticePath> pathForRatio(const LatticeRatio& ratio, QString* why)

@@ -155,6 +155,7 @@ private slots:
         stack.reset();
         app().lattice().onTransposed(LatticeRatio(1), 0);
         app().setStyleSheet(QString());
+        app().settings().notation = QStringLiteral("letters");
         drain();
     }
 
@@ -346,6 +347,39 @@ private slots:
                  "fill:" + lattice.colorForPrime(7).name().toLatin1());
     }
 
+    // Each case: a path, its name and cents, and the shipped glyphs drawn
+    // before its head in the colour of its highest prime (the last) and,
+    // black, beside its letter.
+    void writesHelmholtzEllisAccidentals()
+    {
+        app().settings().notation = QStringLiteral("heji");
+        app().setResourceDirectory(QCoreApplication::applicationDirPath());
+        const std::tuple<const char*, const char*, QStringList, int> cases[] = {
+            {"/5", "C5 +0", {"heji-sharp-down1"}, 5},
+            {"/7/-13", "B4 +0", {"heji-13-up", "heji-7-down1", "heji-flat"}, 13},
+            {"/3", "E5 +0", {}, 3}};
+        for (const auto& [path, text, glyphs, prime] : cases) {
+            CardWidget* card = showCard(path);
+            QCOMPARE(label(card, "noteLabel")->text() + label(card, "octaveLabel")->text() + ' ' +
+                         label(card, "centsLabel")->text(),
+                     QString(text));
+            const QImage image = card->grab().toImage();
+            for (QSvgWidget* accidental : {svg(card, 2), svg(card, 3)}) {
+                QCOMPARE(accidental->isVisible(), !glyphs.isEmpty());
+                if (glyphs.isEmpty())
+                    continue;
+                for (const QString& glyph : glyphs)
+                    QVERIFY2(accidental->renderer()->elementExists(glyph), qPrintable(glyph));
+                int coloured = 0;
+                const QRect box = accidental->geometry();
+                for (int x = box.left(); x <= box.right(); ++x)
+                    for (int y = box.top(); y <= box.bottom(); ++y)
+                        coloured += image.pixelColor(x, y) == app().lattice().colorForPrime(prime);
+                QCOMPARE(coloured > 0, accidental == svg(card, 2));
+            }
+        }
+    }
+
     // A record names the missing file, and cards show nothing in its place.
     void reportsAMissingGlyphAndLeavesItEmpty()
     {
@@ -385,6 +419,15 @@ private slots:
             cards->addCard(balls.first());
             QCOMPARE(layer.findChildren<CardWidget*>().size(), paths.size());
             verifyStack(layer, balls);
+
+            // Written anew in a notation chosen since, where these pure ratios are +0.
+            app().settings().notation = QStringLiteral("heji");
+            app().setResourceDirectory(QCoreApplication::applicationDirPath());
+            cards->rebuildCards();
+            for (LatticeBallWidget* ball : qAsConst(balls))
+                QCOMPARE(label(cards->card(ball), "centsLabel")->text(), QString("+0"));
+            app().settings().notation = QStringLiteral("letters");
+            cards->rebuildCards();
 
             layer.resize(size + QSize(0, 200));
             QTRY_COMPARE(view->height(), size.height() + 200 - 12);

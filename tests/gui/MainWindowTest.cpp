@@ -180,6 +180,13 @@ private slots:
         QCOMPARE(child<QLabel>("infoLabel1")->text(), "Transposed prime steps: /3/-5");
         // 261.6256 * 3/2 * 4/5
         QCOMPARE(child<QLabel>("infoLabel2")->text(), "Frequency of black ball: 313.951 Hz");
+        // Three more fifths and two octaves down make a syntonic comma pump.
+        window->resize(1000, 409); // wide enough for all of the meter's line
+        for (float step : {3.0f, 3.0f, 3.0f, -2.0f, -2.0f})
+            queue(app().player(), LatticeEvent::Transpose, step);
+        settle();
+        QCOMPARE(child<QLabel>("driftMeter")->text(),
+                 "Drift [-4 4 -1> +21.51\u00a2: syntonic comma, home /5/-3/2/-3/-3/2/-3");
     }
 
     // Names are title-cased, unused ones disabled, any past the eighth dropped
@@ -302,7 +309,8 @@ private slots:
     }
 
     // Typing 523 into 1/1 sends 52 and 523 (5 is below the range); the A4 pitch
-    // goes only into the settings, which later cards spell by.
+    // goes only into the settings, which later cards spell by, and so does the
+    // notation.
     void optionsSendOnlyAcceptedValues()
     {
         ScriptedAudioOutput output;
@@ -317,6 +325,11 @@ private slots:
         QCOMPARE(app().settings().calibrationFrequency, 442);
         QCOMPARE(drain(), QStringList{});
         app().settings().calibrationFrequency = 440;
+        auto* notation = dialog.findChild<QComboBox*>("notationMenu");
+        notation->setCurrentIndex(notation->findData("heji"));
+        emit notation->activated(notation->currentIndex());
+        QCOMPARE(app().settings().notation, QString("heji"));
+        app().settings().notation = "letters";
 
         // The MIDI tab's choices go into the settings and take effect.
         auto* mode = dialog.findChild<QComboBox*>("midiOutModeMenu");
@@ -344,6 +357,24 @@ private slots:
         emit oscPort->editingFinished();
         QVERIFY(!app().oscInput().isRunning() && app().settings().oscPort == 0);
         QCOMPARE(dialog.findChild<QLabel*>("networkStatus")->text(), QString("OSC is off."));
+    }
+
+    // The record button starts a take in the data folder's Recordings and shows it; a
+    // second click ends it (here no stream runs, so the take is ended where it is).
+    void recordButtonStartsAndEndsATake()
+    {
+        window = makeWindow({});
+        auto* button = window->findChild<QPushButton*>("recordButton");
+        QSignalSpy finished(&app().recorder(), &PerformanceRecorder::finished);
+        button->click();
+        QVERIFY(app().recorder().isRecording() && button->isChecked());
+        QVERIFY(app().recorder().wavPath().startsWith(TuningLatticeApplication::dataDirectory() +
+                                                      "/Recordings/"));
+        button->click();
+        app().recorder().stopAndWait(100);
+        QVERIFY(finished.wait(2000));
+        QVERIFY(!button->isChecked() && button->text() == "Record");
+        QVERIFY(shownMessages.isEmpty());
     }
 
     // The Scala menu's exports read back; an import replaces the keys of

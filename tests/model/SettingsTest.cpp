@@ -24,7 +24,7 @@ QStringList dataFolderEntries()
 QByteArray defaultsWith(const QJsonObject& changes = {})
 {
     QJsonObject json = QJsonDocument::fromJson(R"({"audioDevice": -1, "baseFrequency": 440,
-        "calibrationFrequency": 440, "circlesView": true, "framesPerBuffer": 256,
+        "calibrationFrequency": 440, "notation": "letters", "circlesView": true, "framesPerBuffer": 256,
         "masterVolume": 0.75, "monophonic": false, "udpPort": 8888, "windowMaximized": false,
         "windowPos": "-1,-1", "windowSize": "-1,-1", "internalSound": true, "midiInPort": "",
         "midiOutMode": "off", "midiOutPort": "", "mpeBendRange": 48, "synthA4": 440,
@@ -90,15 +90,17 @@ private slots:
         QCOMPARE(known.mpeBendRange, 2);
         QCOMPARE(known.synthA4, 415.5f);
         QVERIFY(Fixtures::writeData(optionsFile, R"({"midiApi": "coremidi", "midiOutMode": "MPE",)"
-                                                 R"("mpeBendRange": 97, "synthA4": "440"})"));
+                                                 R"("mpeBendRange": 97, "synthA4": "440",)"
+                                                 R"("notation": "neumes"})"));
         LogCapture log;
         Settings unknown;
         QVERIFY(unknown.init());
         QCOMPARE(unknown.midiApi, Settings::defaultMidiApi());
         QCOMPARE(unknown.midiOutMode + QString::number(unknown.mpeBendRange), QString("off48"));
         QCOMPARE(unknown.synthA4, 440.0f);
+        QCOMPARE(unknown.notation, QString("letters"));
         const QString records = log.texts(QtWarningMsg).join('\n');
-        for (const char* option : {"midiApi", "midiOutMode", "mpeBendRange", "synthA4"})
+        for (const char* option : {"midiApi", "midiOutMode", "mpeBendRange", "synthA4", "notation"})
             QCOMPARE(records.count(QString("Option %1 cannot be").arg(option)), 1);
 
         // The network face: a port out of range keeps the default, a list keeps its texts.

@@ -85,6 +85,9 @@ private slots:
         QTest::newRow("patch name") << message("/lattice/patch", path("Organ")) << "k1 Organ 0";
         QTest::newRow("mono, true")
             << message("/lattice/mono", [](lo_message m) { lo_message_add_true(m); }) << "7 1";
+        QTest::newRow("record") << message("/lattice/record", [](lo_message m) {
+            lo_message_add_false(m);
+        }) << "k5  0";
         QTest::newRow("tag") << message("/lattice/tag", path("04A1B2")) << "k2 04A1B2 0";
         QTest::newRow("subscribe")
             << message("/lattice/subscribe", [](lo_message m) { lo_message_add_int32(m, 9001); })

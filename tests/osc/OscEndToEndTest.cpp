@@ -1,6 +1,7 @@
 // The program played over OSC on a JACK server of its own: liblo's client API
 // sends, a liblo server of the test's subscribes and collects what comes
 // back, and a JACK peer hears the program's first channel.
+#include "FloatWav.h"
 #include "JackMidiPeer.h"
 #include "JackTestServer.h"
 #include "OscPackets.h"
@@ -123,11 +124,22 @@ class OscEndToEndTest : public QObject
     }
     bool heard(double hz, bool sounding)
     {
-        return QTest::qWaitFor([&] { return (levelAt(hz) > 0.01) == sounding; }, 3000);
+        return QTest::qWaitFor([&] { return (levelAt(hz) > 0.01) == sounding; }, 10000);
     }
     bool received(const QString& prefix, int count = 1)
     {
-        return QTest::qWaitFor([&] { return state->matching(prefix).size() >= count; }, 3000);
+        return QTest::qWaitFor([&] { return state->matching(prefix).size() >= count; }, 15000);
+    }
+
+    // Plays the take's score with lattice-tool into `out`; empty when that worked.
+    static QByteArray render(const QString& score, const QString& out)
+    {
+        QProcess tool;
+        tool.start(QCoreApplication::applicationDirPath() + "/lattice-tool",
+                   {"render", "--score", score, "--voice",
+                    QCoreApplication::applicationDirPath() + "/patches/Sine.pd", "--out", out});
+        const bool done = tool.waitForFinished(60000) && tool.exitCode() == 0;
+        return done ? QByteArray() : tool.readAllStandardError();
     }
 
 private slots:
@@ -140,6 +152,45 @@ private slots:
         qputenv("JACK_NO_START_SERVER", "1");
         state = std::make_unique<StateListener>();
         QVERIFY(startProgram(R"({"oscPort": OSC, "udpPort": WAND, "baseFrequency": 440})"));
+    }
+
+    // A take started and ended over OSC, from the program's first note on: its score,
+    // played again through the same voice, gives the same sound.
+    void aTakeRendersAgainFromItsScore()
+    {
+        send("/lattice/record", "i", 1);
+        QVERIFY(run->waitUntil([this] { return log().contains("Recording to"); }));
+        QTest::qWait(100);
+        send("/lattice/note/on", "s", "/3");
+        QTest::qWait(250);
+        send("/lattice/note/on", "sf", "/5", 0.5f);
+        send("/lattice/transpose", "i", -3);
+        QTest::qWait(250);
+        send("/lattice/stop", "");
+        send("/lattice/transpose", "i", 0);
+        QTest::qWait(700);
+        send("/lattice/record", "i", 0);
+        QVERIFY(run->waitUntil([this] { return log().contains("Recording ended:"); }));
+
+        const QDir takes(run->dataDirectory() + "/Recordings");
+        const QStringList wavs = takes.entryList({"*.wav"});
+        QCOMPARE(wavs.size(), 1);
+        const QString score = takes.filePath(QFileInfo(wavs[0]).completeBaseName() + ".jsonl");
+        const QString again = run->folder() + "/again.wav";
+        QCOMPARE(render(score, again), QByteArray());
+        const auto recorded = readFloatWav(takes.filePath(wavs[0]));
+        const auto rendered = readFloatWav(again);
+        QVERIFY(recorded && rendered && recorded->size() > 44100);
+        QCOMPARE(rendered->size(), recorded->size());
+        float loudest = 0, difference = 0;
+        for (std::size_t i = 0; i < recorded->size(); ++i) {
+            loudest = std::max(loudest, std::abs((*recorded)[i]));
+            difference = std::max(difference, std::abs((*recorded)[i] - (*rendered)[i]));
+        }
+        qInfo("take of %zu frames against its render: largest difference %.1f dBFS",
+              recorded->size() / 2, difference > 0 ? 20 * std::log10(difference) : -INFINITY);
+        QVERIFY(loudest > 0.05f);
+        QVERIFY2(difference < 3.2e-5f, qPrintable(QString::number(20 * std::log10(difference))));
     }
 
     // A subscriber gets the whole state, then each note as it sounds and stops, the

@@ -1,4 +1,5 @@
 #include "AudioThreadWatch.h"
+#include "PerformanceRecorder.h"
 #include "PlayerMetaTypes.h"
 #include "RenderBlocks.h"
 #include "TestPatch.h"
@@ -66,6 +67,10 @@ private slots:
         // Every note also goes out as a record, for the MIDI and OSC outputs.
         player->setNoteRecordsWanted(true);
         player->setNoteRecordsWanted(true, PdPlayer::NoteListener::Osc);
+        // And a take is being recorded all along.
+        QTemporaryDir takes;
+        PerformanceRecorder recorder(player.get());
+        QVERIFY(recorder.start(takes.path(), sampleRate, "voice"));
 
         // libpd's own lock: the one a block and a message take.
         std::vector<float> buffer(2 * blockFrames);
@@ -80,6 +85,10 @@ private slots:
         // the first steal), then a minute watched.
         play(65 * blocksPerSecond, 5 * blocksPerSecond);
         const AudioThreadWatch::Counts counts = AudioThreadWatch::counts();
+        recorder.stop();
+        player->processBlock(buffer.data(), blockFrames, false);
+        recorder.stopAndWait();
+        QVERIFY(recorder.framesWritten() > 0);
         player->term();
 
         QVERIFY(notes > 1000); // the script did play

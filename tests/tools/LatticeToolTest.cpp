@@ -69,7 +69,10 @@ private slots:
              {"/3|E5 +2 3/2 660.000 Hz", "/3 --transpose /3|B5 +4 3/2 990.000 Hz",
               "/17/17/17/17|C#5 +20 83521/65536 560.749 Hz enh",
               "--base 20 / --calibration 349|G0 +50 1/1 20.000 Hz",
-              "/ --base 20000 --calibration 499|C#10 -10 1/1 20000.000 Hz"}) {
+              "/ --base 20000 --calibration 499|C#10 -10 1/1 20000.000 Hz",
+              "/3 --notation letters|E5 +2 3/2 660.000 Hz",
+              "/-13 --notation heji|C4 13^ +0 8/13 270.769 Hz",
+              "/5/7 --notation heji --transpose /-3|E5 5v 7v +0 35/16 641.667 Hz"}) {
             const ToolRun result = run(QStringList{"note"} + text.section('|', 0, 0).split(' '));
             QCOMPARE(result.err, QString());
             QCOMPARE(result.exitCode, 0);
@@ -84,6 +87,36 @@ private slots:
         QCOMPARE(note, QJsonDocument::fromJson(R"({"path": "/17/17/17", "ratio": "4913/4096",
             "letter": "D", "accidental": -2, "octave": 5, "name": "Dbb5", "respelled": false})")
                            .object());
+
+        // The Helmholtz-Ellis spelling comes beside the letters one.
+        const ToolRun heji = run({"note", "/5/5/7", "--notation", "heji", "--json"});
+        QJsonObject spelled =
+            QJsonDocument::fromJson(heji.out.toUtf8()).object().value("heji").toObject();
+        QVERIFY(qAbs(spelled.take("cents").toDouble()) < 0.001);
+        QCOMPARE(spelled, QJsonDocument::fromJson(R"({"letter": "D", "accidental": 1, "octave": 6,
+            "primes": {"5": -2, "7": -1}, "respelled": false})")
+                              .object());
+    }
+
+    // A run of any length; the way home is written as steps even when a
+    // path cannot hold them. Each JSON case: steps|object|cents.
+    void driftNamesTheCommaAndTheWayHome()
+    {
+        const ToolRun pump = run({"drift", "/3/3/3/3/-5/-2/-2"});
+        QCOMPARE(pump.err, QString());
+        QCOMPARE(pump.exitCode, 0);
+        QCOMPARE(pump.out, "monzo [-4 4 -1>\ncents +21.506\ncomma syntonic comma 81/80\n"
+                           "home /5/-3/2/-3/-3/2/-3 (7 steps, more than the 6 a path holds)\n");
+        for (const QString text :
+             {R"(/3|{"monzo": {"2": -1, "3": 1}, "comma": null, "home": "/-3"}|-498.045)",
+              R"(/5/5/-7/-7|{"monzo": {"5": 2, "7": -2}, "comma": "unnamed",
+                 "home": "/7/-5/7/-5"}|34.976)"}) {
+            const ToolRun json = run({"drift", "--json", text.section('|', 0, 0)});
+            QCOMPARE(json.exitCode, 0);
+            QJsonObject drift = QJsonDocument::fromJson(json.out.toUtf8()).object();
+            QVERIFY(qAbs(drift.take("cents").toDouble() - text.section('|', 2).toDouble()) < 0.001);
+            QCOMPARE(drift, QJsonDocument::fromJson(text.section('|', 1, 1).toUtf8()).object());
+        }
     }
 
     // Each case: the arguments after "wand" (%1 a free port; without one,
@@ -127,8 +160,10 @@ private slots:
             "tune;check;check map.txt;check map.txt --kind wand;check rfid_map.json --strict;"
             "note;note /-2147483648;note /3/3/3/3/3/3/3;note /3 --transpose /3/x;"
             "note /3 --colour;note /3 --base;note /3 --base nan;note /3 --base 19.99;"
+            "note /3 --notation neumes;"
             "note /3 --calibration 348;note /3 --calibration 440.5;wand;wand 04A1B2C3D4E;"
-            "wand \u20ac;wand a --wand 256;wand a --port 0;wand a --repeat 3|--repeat";
+            "wand \u20ac;wand a --wand 256;wand a --port 0;wand a --repeat 3|--repeat;"
+            "drift;drift /3/4;drift /3 /5;drift / --base";
         for (const QString& text : cases.split(';')) {
             const QStringList arguments = text.section('|', 0, 0).split(' ');
             const QString named = text.contains('|') ? text.section('|', 1) : arguments.last();
