@@ -7,11 +7,11 @@
 
 #include <QDebug>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QStandardPaths>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -149,7 +149,7 @@ void OscInput::stop()
 
 QString OscInput::takeRequestedPatch()
 {
-    QMutexLocker lock(&patchMutex_);
+    std::lock_guard<std::mutex> lock(patchMutex_);
     QString name;
     name.swap(requestedPatch_);
     return name;
@@ -157,7 +157,7 @@ QString OscInput::takeRequestedPatch()
 
 std::optional<bool> OscInput::takeRequestedRecording()
 {
-    QMutexLocker lock(&patchMutex_);
+    std::lock_guard<std::mutex> lock(patchMutex_);
     std::optional<bool> on;
     on.swap(requestedRecording_);
     return on;
@@ -246,7 +246,7 @@ void OscInput::take(const OscCommand& command, const QHostAddress& sender)
     case OscCommand::PatchByName: {
         bool first = false;
         {
-            QMutexLocker lock(&patchMutex_);
+            std::lock_guard<std::mutex> lock(patchMutex_);
             first = requestedPatch_.isEmpty();
             requestedPatch_ = command.text;
         }
@@ -257,7 +257,7 @@ void OscInput::take(const OscCommand& command, const QHostAddress& sender)
     case OscCommand::Record: {
         bool first = false;
         {
-            QMutexLocker lock(&patchMutex_);
+            std::lock_guard<std::mutex> lock(patchMutex_);
             first = !requestedRecording_.has_value();
             requestedRecording_ = command.port == 1;
         }

@@ -5,11 +5,11 @@
 #include "RecordRateLimit.h"
 #include "RfidMap.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -96,7 +96,7 @@ private:
     std::atomic<quint64> refusedMessages_{0};
     std::atomic<quint64> refusedSenders_{0};
 
-    QMutex patchMutex_;
+    std::mutex patchMutex_;
     QString requestedPatch_;                 // guarded by patchMutex_
     std::optional<bool> requestedRecording_; // guarded by patchMutex_
 };

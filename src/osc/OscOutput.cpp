@@ -7,9 +7,9 @@
 #include "SpelledNote.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 #include <cmath>
 #include <lo/lo.h>
+#include <mutex>
 
 namespace {
 
@@ -80,7 +80,7 @@ void OscOutput::start(const QString& host, int port, int calibrationHz)
 {
     stop();
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         configuredHost_ = host;
         configuredPort_ = port;
         state_.calibrationHz = calibrationHz;
@@ -120,7 +120,7 @@ void OscOutput::unsubscribe(const QString& host, int port)
 void OscOutput::request(const Subscription& subscription)
 {
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         // A flood of requests between two runs of the thread is cut short.
         if (subscriptions_.size() >= 4 * maxSubscribers)
             return;
@@ -132,7 +132,7 @@ void OscOutput::request(const Subscription& subscription)
 void OscOutput::update(const std::function<void(State&)>& change, unsigned what)
 {
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         change(state_);
         changes_ |= what;
     }
@@ -193,7 +193,7 @@ void OscOutput::setPatchName(const QString& name)
 
 void OscOutput::setCalibration(int hz)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     state_.calibrationHz = hz;
 }
 
@@ -209,7 +209,7 @@ void OscOutput::run()
         QString configuredHost;
         int configuredPort = 0;
         {
-            QMutexLocker lock(&mutex_);
+            std::lock_guard<std::mutex> lock(mutex_);
             state = state_;
             std::swap(changes, changes_);
             subscriptions.swap(subscriptions_);
@@ -240,7 +240,7 @@ void OscOutput::passNotes(std::vector<Peer*>& peers)
 {
     int calibrationHz = 440;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         calibrationHz = state_.calibrationHz;
     }
     lo_bundle bundle = nullptr;

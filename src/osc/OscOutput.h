@@ -5,7 +5,6 @@
 
 #include <QHash>
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -13,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -131,7 +131,9 @@ private:
     std::thread thread_;
     std::atomic<bool> stopping_{false};
 
-    QMutex mutex_; // guards the four below
+    // Guards the four below; a standard mutex, which the thread sanitizer
+    // can follow.
+    std::mutex mutex_;
     State state_;
     unsigned changes_ = 0;
     QList<Subscription> subscriptions_;
