@@ -7,7 +7,9 @@
 // - take: the same player on PortAudio's default output (run.sh gives it a
 //   JACK server on the dummy backend) recording for some minutes: the
 //   callbacks flagged as underflows (target 0), frames lost to a full ring
-//   (target 0) and the take's length against the time it ran.
+//   (target 0) and the take's length against the time it ran; and, as the
+//   machine's floor, the underflows of as long a time just before, playing
+//   the same with no take.
 //
 //   record_bench [minutes]     (default 10; inside scripts/jack-test-server.sh run)
 #include "BenchSupport.h"
@@ -97,6 +99,10 @@ bool recordOnDevice(const QString& takes, int minutes)
     }
     PerformanceRecorder recorder(&player);
     std::this_thread::sleep_for(std::chrono::seconds(1)); // the chord's first blocks
+    // The machine's floor: as long without a take, the same chord playing.
+    output.resetCallbackStatistics();
+    std::this_thread::sleep_for(std::chrono::minutes(minutes));
+    const std::int64_t floorUnderflows = output.callbackStatistics().underflowCount;
     output.resetCallbackStatistics();
     if (!recorder.start(takes, PaAudioOutput::sampleRate, "Sine"))
         return false;
@@ -113,6 +119,8 @@ bool recordOnDevice(const QString& takes, int minutes)
     output.term();
     std::printf("A take of %d minutes on the device (%lld callbacks)\n", minutes,
                 static_cast<long long>(statistics.callbackCount));
+    std::printf("  %-52s %10lld\n", "underflows in as long before, with no take",
+                static_cast<long long>(floorUnderflows));
     std::printf("  %-52s %10.2f s of %.2f s\n", "sound in the WAV file",
                 double(frames) / PaAudioOutput::sampleRate, seconds);
     bool met = report("underflows", double(statistics.underflowCount), 0, "");

@@ -300,6 +300,19 @@ QStringList networksOf(const QLineEdit* edit)
     return networks;
 }
 
+// "Listen on" and "Allowed senders" of one listener, named `prefix`ListenMenu
+// and `prefix`AllowEdit.
+void addSenderRows(QGridLayout* grid, const QString& listen, const QStringList& allow,
+                   const QString& prefix, QComboBox*& menu, QLineEdit*& edit)
+{
+    menu = listenMenu(listen, grid->parentWidget());
+    menu->setObjectName(prefix + QStringLiteral("ListenMenu"));
+    addRow(grid, QObject::tr("Listen on"), menu);
+    edit = allowEdit(allow, grid->parentWidget());
+    edit->setObjectName(prefix + QStringLiteral("AllowEdit"));
+    addRow(grid, QObject::tr("Allowed senders"), edit);
+}
+
 } // namespace
 
 QWidget* OptionsDialog::createNetworkTab()
@@ -314,12 +327,8 @@ QWidget* OptionsDialog::createNetworkTab()
     };
 
     heading(tr("Wand (port %1)").arg(settings.udpPort));
-    wandListenMenu = listenMenu(settings.udpListen, page);
-    wandListenMenu->setObjectName(QStringLiteral("wandListenMenu"));
-    addRow(grid, tr("Listen on"), wandListenMenu);
-    wandAllowEdit = allowEdit(settings.udpAllow, page);
-    wandAllowEdit->setObjectName(QStringLiteral("wandAllowEdit"));
-    addRow(grid, tr("Allowed senders"), wandAllowEdit);
+    addSenderRows(grid, settings.udpListen, settings.udpAllow, QStringLiteral("wand"),
+                  wandListenMenu, wandAllowEdit);
 
     heading(tr("OSC"));
     oscPortEdit = new QSpinBox(page);
@@ -328,12 +337,8 @@ QWidget* OptionsDialog::createNetworkTab()
     oscPortEdit->setSpecialValueText(tr("Off"));
     oscPortEdit->setValue(settings.oscPort);
     addRow(grid, tr("Port"), oscPortEdit);
-    oscListenMenu = listenMenu(settings.oscListen, page);
-    oscListenMenu->setObjectName(QStringLiteral("oscListenMenu"));
-    addRow(grid, tr("Listen on"), oscListenMenu);
-    oscAllowEdit = allowEdit(settings.oscAllow, page);
-    oscAllowEdit->setObjectName(QStringLiteral("oscAllowEdit"));
-    addRow(grid, tr("Allowed senders"), oscAllowEdit);
+    addSenderRows(grid, settings.oscListen, settings.oscAllow, QStringLiteral("osc"), oscListenMenu,
+                  oscAllowEdit);
     auto* sendRow = new QHBoxLayout;
     oscSendHostEdit = new QLineEdit(settings.oscSendHost, page);
     oscSendHostEdit->setObjectName(QStringLiteral("oscSendHostEdit"));
