@@ -96,10 +96,14 @@ QStringList MidiOutput::destinationPorts(const QString& api)
 
 void MidiOutput::run()
 {
-    askForRealTimeScheduling("MIDI output");
     NoteRecord record;
+    bool scheduled = false;
     while (!stopping_) {
         player_->noteWakeup().wait(idleWaitMs);
+        if (!scheduled && player_->audioThreadPriority() >= 0) {
+            followAudioPriority("MIDI output", player_->audioThreadPriority());
+            scheduled = true;
+        }
         while (player_->noteRecords().pop(record))
             for (const MidiNoteEncoder::Message& message : encoder_->encode(record))
                 send(message, record);

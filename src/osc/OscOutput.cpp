@@ -199,9 +199,13 @@ void OscOutput::setCalibration(int hz)
 
 void OscOutput::run()
 {
-    askForRealTimeScheduling("OSC output");
+    bool scheduled = false;
     while (!stopping_) {
         player_->noteWakeup(oscListener).wait(idleWaitMs);
+        if (!scheduled && player_->audioThreadPriority() >= 0) {
+            followAudioPriority("OSC output", player_->audioThreadPriority());
+            scheduled = true;
+        }
 
         State state;
         unsigned changes = 0;
@@ -231,7 +235,7 @@ void OscOutput::run()
         // Whoever is new gets the whole picture.
         for (Peer* peer : applySubscriptions(subscriptions)) {
             sendState({peer}, Everything, state);
-            sendSounding(*peer);
+            sendSounding(*peer, state.calibrationHz);
         }
     }
 }
@@ -256,31 +260,32 @@ void OscOutput::passNotes(std::vector<Peer*>& peers)
     };
     NoteRecord record;
     while (player_->noteRecords(oscListener).pop(record)) {
+        // With nobody listening only the notes' records are kept, for a
+        // subscriber to come: no spelling, no message.
+        NoteRecord started = record;
+        if (record.on)
+            sounding_.insert(record.ratio, record);
+        else
+            started = sounding_.take(record.ratio);
+        if (peers.empty())
+            continue;
+        // An off names the ball its note was started from, whatever the
+        // transposition is now.
+        if (started.ratio != record.ratio)
+            started = record;
+        const Sounding note = describe(started, calibrationHz);
         lo_message message = lo_message_new();
-        const char* path = nullptr;
+        lo_message_add_string(message, utf8(note.path).constData());
+        lo_message_add_string(message, utf8(note.ratio).constData());
         if (record.on) {
-            const Sounding note = describe(record, calibrationHz);
-            sounding_.insert(record.ratio, note);
-            lo_message_add_string(message, utf8(note.path).constData());
-            lo_message_add_string(message, utf8(note.ratio).constData());
             lo_message_add_float(message, note.hz);
             lo_message_add_string(message, utf8(note.name).constData());
             lo_message_add_float(message, note.cents);
-            path = "/lattice/sounding/on";
-        } else {
-            // The ball it was started from, whatever the transposition is now.
-            const Sounding note = sounding_.take(record.ratio);
-            lo_message_add_string(message, utf8(note.path).constData());
-            lo_message_add_string(message, utf8(note.ratio).constData());
-            path = "/lattice/sounding/off";
-        }
-        if (peers.empty()) {
-            lo_message_free(message);
-            continue;
         }
         if (!bundle)
             bundle = lo_bundle_new(LO_TT_IMMEDIATE);
-        lo_bundle_add_message(bundle, path, message);
+        lo_bundle_add_message(bundle, record.on ? "/lattice/sounding/on" : "/lattice/sounding/off",
+                              message);
         if (++inBundle == messagesPerBundle)
             flush();
     }
@@ -391,12 +396,13 @@ void OscOutput::sendState(const std::vector<Peer*>& peers, unsigned what, const 
     }
 }
 
-void OscOutput::sendSounding(Peer& peer) const
+void OscOutput::sendSounding(Peer& peer, int calibrationHz) const
 {
     lo_message clear = lo_message_new();
     peer.send("/lattice/sounding/clear", clear);
     lo_message_free(clear);
-    for (const Sounding& note : sounding_) {
+    for (const NoteRecord& record : sounding_) {
+        const Sounding note = describe(record, calibrationHz);
         lo_message message = lo_message_new();
         lo_message_add_string(message, utf8(note.path).constData());
         lo_message_add_string(message, utf8(note.ratio).constData());

@@ -39,7 +39,8 @@ class PdPlayer;
 // sounds; name and cents are spelled as the note card spells them. Notes of
 // one block go out as one bundle.
 //
-// A thread of its own sends; the GUI thread's slots only note what changed.
+// A thread of its own sends, one real-time step below the audio thread; the
+// GUI thread's slots only note what changed.
 class OscOutput : public QObject
 {
     Q_OBJECT
@@ -124,7 +125,7 @@ private:
     // The peers that subscribed anew.
     std::vector<Peer*> applySubscriptions(const QList<Subscription>& subscriptions);
     void sendState(const std::vector<Peer*>& peers, unsigned what, const State& state) const;
-    void sendSounding(Peer& peer) const;
+    void sendSounding(Peer& peer, int calibrationHz) const;
     Sounding describe(const NoteRecord& record, int calibrationHz) const;
 
     PdPlayer* player_;
@@ -143,5 +144,6 @@ private:
     // Output thread.
     std::vector<std::unique_ptr<Peer>> peers_;
     std::unique_ptr<Peer> configured_;
-    QHash<LatticeRatio, Sounding> sounding_;
+    // The record that started each sounding note.
+    QHash<LatticeRatio, NoteRecord> sounding_;
 };

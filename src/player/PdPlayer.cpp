@@ -17,6 +17,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <pthread.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -131,6 +132,15 @@ void PdPlayer::processBlock(float* interleavedStereoOut, int frames, bool muted)
         blockStartNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
                             std::chrono::steady_clock::now().time_since_epoch())
                             .count();
+    if (audioThreadPriority_.load(std::memory_order_relaxed) < 0) {
+        // Once: a query of the scheduler, no allocation and no lock.
+        int policy = 0;
+        sched_param parameters{};
+        pthread_getschedparam(pthread_self(), &policy, &parameters);
+        const bool realTime = policy == SCHED_FIFO || policy == SCHED_RR;
+        audioThreadPriority_.store(realTime ? parameters.sched_priority : 0,
+                                   std::memory_order_relaxed);
+    }
     RecordingTap* tap = recordingTap_.load(std::memory_order_acquire);
     if (tap) {
         if (tap->beginsNow())

@@ -176,6 +176,9 @@ public:
     {
         return tap(listener).dropped.load(std::memory_order_relaxed);
     }
+    // The real-time priority the audio thread runs at (0: none), once a
+    // block has run; -1 before. Any thread.
+    int audioThreadPriority() const { return audioThreadPriority_.load(std::memory_order_relaxed); }
     // Where a recording takes its blocks and events from; null for none.
     // The tap must outlive the player's streams. GUI thread.
     void setRecordingTap(RecordingTap* tap) { recordingTap_.store(tap, std::memory_order_release); }
@@ -387,6 +390,7 @@ private:
     }
     std::int64_t blockStartNs_ = 0;
     std::atomic<RecordingTap*> recordingTap_{nullptr};
+    std::atomic<int> audioThreadPriority_{-1};
     // The macro values last sent, for a recording's first frame. Audio thread.
     std::array<float, 8> macroValues_{};
     void beginRecording(RecordingTap& tap);
