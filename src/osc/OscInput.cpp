@@ -120,11 +120,7 @@ bool OscInput::start(const Config& config, QString* why)
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     port_ = boundPort(socket_);
 
-    QStringList rejected;
-    senders_ = SenderFilter(config.allow, &rejected);
-    for (const QString& entry : rejected)
-        qWarning().noquote() << "OSC: ignoring allowed sender" << quotedText(entry)
-                             << "- not an address or network";
+    senders_ = SenderFilter::fromOptions(config.allow, "OSC");
     thread_ = std::thread(&OscInput::run, this);
     qWarning().noquote()
         << QStringLiteral("OSC listens on %1 port %2").arg(address->toString()).arg(port_);
@@ -149,18 +145,12 @@ void OscInput::stop()
 
 QString OscInput::takeRequestedPatch()
 {
-    std::lock_guard<std::mutex> lock(patchMutex_);
-    QString name;
-    name.swap(requestedPatch_);
-    return name;
+    return takeLatest(requestedPatch_).value_or(QString());
 }
 
 std::optional<bool> OscInput::takeRequestedRecording()
 {
-    std::lock_guard<std::mutex> lock(patchMutex_);
-    std::optional<bool> on;
-    on.swap(requestedRecording_);
-    return on;
+    return takeLatest(requestedRecording_);
 }
 
 void OscInput::run()
@@ -243,28 +233,14 @@ void OscInput::take(const OscCommand& command, const QHostAddress& sender)
                                         held;
         break;
     }
-    case OscCommand::PatchByName: {
-        bool first = false;
-        {
-            std::lock_guard<std::mutex> lock(patchMutex_);
-            first = requestedPatch_.isEmpty();
-            requestedPatch_ = command.text;
-        }
-        if (first)
+    case OscCommand::PatchByName:
+        if (hold(requestedPatch_, command.text))
             emit patchRequested();
         break;
-    }
-    case OscCommand::Record: {
-        bool first = false;
-        {
-            std::lock_guard<std::mutex> lock(patchMutex_);
-            first = !requestedRecording_.has_value();
-            requestedRecording_ = command.port == 1;
-        }
-        if (first)
+    case OscCommand::Record:
+        if (hold(requestedRecording_, command.port == 1))
             emit recordingRequested();
         break;
-    }
     case OscCommand::Subscribe:
     case OscCommand::Unsubscribe:
         if (output_) {

@@ -97,6 +97,23 @@ private:
     std::atomic<quint64> refusedSenders_{0};
 
     std::mutex patchMutex_;
-    QString requestedPatch_;                 // guarded by patchMutex_
-    std::optional<bool> requestedRecording_; // guarded by patchMutex_
+    // The latest wishes for the window, guarded by patchMutex_.
+    std::optional<QString> requestedPatch_;
+    std::optional<bool> requestedRecording_;
+    // Keeps the latest `value`; true when none waited, so that a flood
+    // gives the window one call.
+    template <typename T> bool hold(std::optional<T>& slot, T value)
+    {
+        std::lock_guard<std::mutex> lock(patchMutex_);
+        const bool first = !slot.has_value();
+        slot = std::move(value);
+        return first;
+    }
+    template <typename T> std::optional<T> takeLatest(std::optional<T>& slot)
+    {
+        std::lock_guard<std::mutex> lock(patchMutex_);
+        std::optional<T> value;
+        value.swap(slot);
+        return value;
+    }
 };

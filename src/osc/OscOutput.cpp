@@ -31,6 +31,21 @@ QByteArray utf8(const QString& text)
 
 } // namespace
 
+// The arguments of /lattice/sounding/on (all) or /lattice/sounding/off (path
+// and ratio).
+static lo_message noteMessage(const OscOutput::Sounding& note, bool on)
+{
+    lo_message message = lo_message_new();
+    lo_message_add_string(message, utf8(note.path).constData());
+    lo_message_add_string(message, utf8(note.ratio).constData());
+    if (on) {
+        lo_message_add_float(message, note.hz);
+        lo_message_add_string(message, utf8(note.name).constData());
+        lo_message_add_float(message, note.cents);
+    }
+    return message;
+}
+
 // One address that gets messages.
 class OscOutput::Peer
 {
@@ -273,15 +288,7 @@ void OscOutput::passNotes(std::vector<Peer*>& peers)
         // transposition is now.
         if (started.ratio != record.ratio)
             started = record;
-        const Sounding note = describe(started, calibrationHz);
-        lo_message message = lo_message_new();
-        lo_message_add_string(message, utf8(note.path).constData());
-        lo_message_add_string(message, utf8(note.ratio).constData());
-        if (record.on) {
-            lo_message_add_float(message, note.hz);
-            lo_message_add_string(message, utf8(note.name).constData());
-            lo_message_add_float(message, note.cents);
-        }
+        lo_message message = noteMessage(describe(started, calibrationHz), record.on);
         if (!bundle)
             bundle = lo_bundle_new(LO_TT_IMMEDIATE);
         lo_bundle_add_message(bundle, record.on ? "/lattice/sounding/on" : "/lattice/sounding/off",
@@ -402,13 +409,7 @@ void OscOutput::sendSounding(Peer& peer, int calibrationHz) const
     peer.send("/lattice/sounding/clear", clear);
     lo_message_free(clear);
     for (const NoteRecord& record : sounding_) {
-        const Sounding note = describe(record, calibrationHz);
-        lo_message message = lo_message_new();
-        lo_message_add_string(message, utf8(note.path).constData());
-        lo_message_add_string(message, utf8(note.ratio).constData());
-        lo_message_add_float(message, note.hz);
-        lo_message_add_string(message, utf8(note.name).constData());
-        lo_message_add_float(message, note.cents);
+        lo_message message = noteMessage(describe(record, calibrationHz), true);
         peer.send("/lattice/sounding/on", message);
         lo_message_free(message);
     }

@@ -49,6 +49,16 @@ public:
     static constexpr int maxSubscribers = 16;
     static constexpr int macroCount = 8;
 
+    // A sounding note as subscribers read it.
+    struct Sounding
+    {
+        QString path;
+        QString ratio;
+        float hz = 0.0f;
+        QString name;
+        float cents = 0.0f;
+    };
+
     explicit OscOutput(PdPlayer* player, QObject* parent = nullptr);
     ~OscOutput() override;
 
@@ -106,14 +116,6 @@ private:
         QString host;
         int port = 0;
         bool add = true;
-    };
-    struct Sounding
-    {
-        QString path;
-        QString ratio;
-        float hz = 0.0f;
-        QString name;
-        float cents = 0.0f;
     };
     class Peer;
 

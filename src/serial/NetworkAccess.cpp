@@ -63,6 +63,17 @@ SenderFilter::SenderFilter(const QStringList& networks, QStringList* rejected)
     }
 }
 
+SenderFilter SenderFilter::fromOptions(const QStringList& networks, const char* listenerName)
+{
+    QStringList rejected;
+    SenderFilter filter(networks, &rejected);
+    for (const QString& entry : rejected)
+        qWarning().noquote() << QStringLiteral("%1: ignoring allowed sender \"%2\" - not an "
+                                               "address or network")
+                                    .arg(QLatin1String(listenerName), entry);
+    return filter;
+}
+
 bool SenderFilter::allows(const QHostAddress& sender) const
 {
     if (networks_.isEmpty())

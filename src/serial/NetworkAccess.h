@@ -26,6 +26,9 @@ class SenderFilter
 {
 public:
     explicit SenderFilter(const QStringList& networks = {}, QStringList* rejected = nullptr);
+    // The same from a listener's options, each entry that does not parse
+    // named in a warning record under `listenerName`.
+    static SenderFilter fromOptions(const QStringList& networks, const char* listenerName);
 
     bool allowsAnyone() const { return networks_.isEmpty(); }
     // IPv4 senders reaching a dual-stack socket as mapped IPv6 addresses

@@ -120,11 +120,7 @@ void UdpListener::run()
                         .arg(quotedText(settings.udpListen), why));
         return;
     }
-    QStringList rejected;
-    senders_ = SenderFilter(settings.udpAllow, &rejected);
-    for (const QString& entry : rejected)
-        qWarning().noquote() << "Ignoring allowed sender" << quotedText(entry)
-                             << "- not an address or network";
+    senders_ = SenderFilter::fromOptions(settings.udpAllow, "Wand");
     auto socket = std::make_unique<QUdpSocket>();
     // Only the low 16 bits make a port; the records show the number as set.
     if (!socket->bind(*address, static_cast<quint16>(port))) {
