@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$here/build}
 bin=$build/bin
 
-for bench in player_render_bench player_event_bench player_pd_batch_bench; do
+for bench in player_render_bench player_event_bench player_pd_batch_bench player_patch_cycle_bench; do
   if [ ! -x "$bin/$bench" ]; then
     echo "run.sh: $bin/$bench is missing; build first" >&2
     exit 1
@@ -28,7 +28,7 @@ for voice in "$bin"/patches/*.pd; do
     tail -n +$((first ? 1 : 3))
   first=0
 done
-for bench in player_event_bench player_pd_batch_bench; do
+for bench in player_event_bench player_pd_batch_bench player_patch_cycle_bench; do
   echo "== $bench"
   "$here/bench/support/isolated.sh" "$bin/$bench"
 done

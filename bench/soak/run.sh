@@ -207,6 +207,10 @@ message_boxes=0
 late_clients=$(grep -o 'client = [^ ]* was not finished' "$jack_log" 2>/dev/null |
     awk '{ n[$3]++ } END { for (c in n) printf "%s%s %d", sep, c, n[c]; sep = ", " }')
 
+# What the program logs of its audio callbacks when its stream closes.
+callbacks=$(sed -n 's/^.*Audio stream closed; since start //p' "$log" 2>/dev/null | tail -n 1)
+callbacks=${callbacks:-not logged}
+
 figure() { sed -n "s/^$1=//p" "$report"; }
 ms() { figure "$1" | awk '{ printf "%.0f", $1 }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
@@ -246,6 +250,7 @@ printf '  %-44s %s\n' \
     "underflows (JACK xruns) outside patch changes" "$(figure xruns_outside_patch_changes)" \
     "underflows inside patch changes" "$(figure xruns_inside_patch_changes)" \
     "clients jackd found late (whole run)" "${late_clients:-none} (start-up and close included)" \
+    "the program's own account of its callbacks" "$callbacks" \
     "log.txt at the end" "$log_bytes bytes$([ $rotated = 1 ] && echo ', ROTATED (log.txt.1 exists)')" \
     "CRITICAL records in log.txt" "$(figure log_critical)" \
     "message boxes shown" "$message_boxes" \

@@ -244,6 +244,7 @@ bool PaAudioOutput::closeDevice()
         logPaError("Pa_CloseStream", error);
     stream_ = nullptr;
     setSelectedDevice(-1);
+    logCallbackStatistics();
     return error != paUnanticipatedHostError;
 }
 
@@ -318,6 +319,26 @@ PaAudioOutput::CallbackStatistics PaAudioOutput::callbackStatistics() const
     for (std::size_t bucket = 0; bucket < histogram_.size(); ++bucket)
         statistics.histogram[bucket] = histogram_[bucket].load(std::memory_order_relaxed);
     return statistics;
+}
+
+// One record when a stream closes, for a look at a long run afterwards: a
+// longest block far above its processor time says the callback was kept
+// waiting rather than working.
+void PaAudioOutput::logCallbackStatistics() const
+{
+    const CallbackStatistics statistics = callbackStatistics();
+    if (statistics.callbackCount == 0)
+        return;
+    const auto ms = [](std::int64_t nanoseconds) { return QString::number(nanoseconds / 1e6, 'f', 2); };
+    qWarning().noquote() << QStringLiteral("Audio stream closed; since start %1 blocks, %2 underflows, %3 over "
+                                           "the block's time; longest %4 ms (%5 ms processor), "
+                                           "mean %6 ms")
+                                .arg(statistics.callbackCount)
+                                .arg(statistics.underflowCount)
+                                .arg(statistics.histogram.back())
+                                .arg(ms(statistics.longestNanoseconds),
+                                     ms(statistics.longestCpuNanoseconds),
+                                     ms(statistics.totalNanoseconds / statistics.callbackCount));
 }
 
 void PaAudioOutput::resetCallbackStatistics()

@@ -83,6 +83,7 @@ public:
     // mix values one callback apart.
     CallbackStatistics callbackStatistics() const;
     void resetCallbackStatistics();
+    void logCallbackStatistics() const;
 
 protected:
     // The PortAudio calls behind device listing and stream control, virtual

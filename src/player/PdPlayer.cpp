@@ -924,7 +924,7 @@ void PdPlayer::unloadPatch()
     closeThroughHandshake();
 }
 
-// A voice of 128 clones takes some megabytes in small pieces, and the C
+// A voice of 128 copies takes some megabytes in small pieces, and the C
 // library keeps what a closed patch freed for the process. On an
 // installation that steps through the voices for days, resident memory
 // would settle at the largest voice ever loaded, so it is handed back to the
@@ -1000,6 +1000,9 @@ bool PdPlayer::loadPatch(const QFileInfo& file)
     preparedDirectory_.clear();
     lock.unlock();
 
+    // Opening a patch sorts a new signal chain and only then lets the old
+    // one go, so what the closed voice left is only free from here on.
+    returnFreedMemory();
     if (opened)
         emit patchLoaded(file.absoluteFilePath());
     return opened;

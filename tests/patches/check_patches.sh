@@ -42,6 +42,26 @@ done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
+# Pd keeps every name it makes until the program ends. The shell is opened
+# at every patch change, with 128 copies of its slot and of the voice, so a
+# name that differs at each opening ($0) adds to memory for good; so does
+# the name of a function or variable in an [expr] box (Pd 0.53 never frees
+# them), and an outlet of the cloned slot (a copy's connections stay behind
+# when the clone closes).
+for file in "$patches"/*.pd "$shell"/*.pd; do
+    name=${file#"$patches"/}
+    made=$(grep -v '^#X text' "$file" | grep -o '[^ ;]*\\\$0[^ ;]*' | sort -u | head -3 | tr '\n' ' ')
+    [ -z "$made" ]
+    verdict $? "$name: no \$0 names" "$name: names made with \$0: $made"
+    named=$(grep -E '^#X obj [0-9]+ [0-9]+ f?expr~? ' "$file" |
+        sed -E 's/^#X obj [0-9]+ [0-9]+ f?expr~? //; s/, f [0-9]+;$//; s/\\?\$[fisvxyFISVXY][0-9]*//g' |
+        grep -E '[A-Za-z_]' | head -1)
+    [ -z "$named" ]
+    verdict $? "$name: no names in [expr] boxes" "$name: an [expr] box names a function or variable: $named"
+done
+! grep -qE '^#X obj [0-9]+ [0-9]+ outlet~?( |;)' "$shell/lattice_vprep.pd"
+verdict $? "the cloned slot has no outlets" "the cloned slot has outlets"
+
 # Lines in Pd's own output that mean a patch is broken.
 pd_errors() {
     grep -E "couldn't create|error" "$1" | grep -v -E '^(INFO|STOP|PEAK|QUERY|LEVEL)'
