@@ -210,6 +210,31 @@ late_clients=$(grep -o 'client = [^ ]* was not finished' "$jack_log" 2>/dev/null
 # What the program logs of its audio callbacks when its stream closes.
 callbacks=$(sed -n 's/^.*Audio stream closed; since start //p' "$log" 2>/dev/null | tail -n 1)
 callbacks=${callbacks:-not logged}
+# And the blocks it kept that took longer than their time (5.8 ms) or came
+# after an underflow, those outside patch changes (as the sender counts them:
+# from "Loading voice patch" to half a second after "Opening PD patch"). A
+# late block outside is work of ours that did not fit; an underflow after
+# blocks on time is a late wake-up.
+own_blocks=$(awk '
+    function seconds(t,   p) { split(t, p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
+    /Loading voice patch/ { from[++n] = seconds(substr($1, 2, 12)) }
+    /Opening PD patch/ && n > 0 { to[n] = seconds(substr($1, 2, 12)) + 0.5 }
+    /Audio blocks late or after an underflow/ { line = $0 }
+    END {
+        sub(/^.*\): /, "", line)
+        count = split(line, block, "; ")
+        late = 0; flagged = 0; times = ""
+        for (i = 1; i <= count; i++) {
+            t = seconds(substr(block[i], 1, 12))
+            inside = 0
+            for (k = 1; k <= n; k++) if (t >= from[k] && t <= (k in to ? to[k] : from[k] + 60)) inside = 1
+            if (inside) continue
+            if (block[i] ~ /after an underflow/) flagged++
+            split(block[i], word, " ms"); ms = word[1]; sub(/^.* /, "", ms)
+            if (ms + 0 >= 5.805) { late++; times = times " " block[i] }
+        }
+        printf "%d late, %d after an underflow (of the latest %d kept)%s", late, flagged, count, (times == "" ? "" : ":" times)
+    }' "$log" 2>/dev/null)
 
 figure() { sed -n "s/^$1=//p" "$report"; }
 ms() { figure "$1" | awk '{ printf "%.0f", $1 }'; }
@@ -251,6 +276,7 @@ printf '  %-44s %s\n' \
     "underflows inside patch changes" "$(figure xruns_inside_patch_changes)" \
     "clients jackd found late (whole run)" "${late_clients:-none} (start-up and close included)" \
     "the program's own account of its callbacks" "$callbacks" \
+    "its blocks outside patch changes" "${own_blocks:-not logged}" \
     "log.txt at the end" "$log_bytes bytes$([ $rotated = 1 ] && echo ', ROTATED (log.txt.1 exists)')" \
     "CRITICAL records in log.txt" "$(figure log_critical)" \
     "message boxes shown" "$message_boxes" \

@@ -2,7 +2,9 @@
 
 #include "PdPlayer.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QStringList>
 #include <chrono>
 #include <cstring>
 #if defined(Q_OS_UNIX)
@@ -278,12 +280,15 @@ int PaAudioOutput::audioCallback(const void* /*input*/, void* output, unsigned l
     else
         std::memset(samples, 0, sizeof(float) * channelCount * frameCount);
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start);
-    self->recordCallback(elapsed.count(), threadCpuNanoseconds() - cpuStart, frames, statusFlags);
+    self->recordCallback(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count(),
+        elapsed.count(), threadCpuNanoseconds() - cpuStart, frames, statusFlags);
     return paContinue;
 }
 
-void PaAudioOutput::recordCallback(std::int64_t nanoseconds, std::int64_t cpuNanoseconds,
-                                   int frames, PaStreamCallbackFlags statusFlags)
+void PaAudioOutput::recordCallback(std::int64_t startNanoseconds, std::int64_t nanoseconds,
+                                   std::int64_t cpuNanoseconds, int frames,
+                                   PaStreamCallbackFlags statusFlags)
 {
     callbackCount_.fetch_add(1, std::memory_order_relaxed);
     totalNanoseconds_.fetch_add(nanoseconds, std::memory_order_relaxed);
@@ -302,6 +307,16 @@ void PaAudioOutput::recordCallback(std::int64_t nanoseconds, std::int64_t cpuNan
 
     const std::int64_t budget = std::int64_t{frames} * 1'000'000'000 / sampleRate;
     const std::int64_t percent = budget > 0 ? nanoseconds * 100 / budget : 100;
+    const bool afterUnderflow = statusFlags & paOutputUnderflow;
+    if (afterUnderflow || nanoseconds >= budget) {
+        const std::int64_t total = notableBlockTotal_.load(std::memory_order_relaxed);
+        NotableBlock& block = notableBlocks_[std::size_t(total % notableBlockCount)];
+        block.startNanoseconds.store(startNanoseconds, std::memory_order_relaxed);
+        block.nanoseconds.store(nanoseconds, std::memory_order_relaxed);
+        block.cpuNanoseconds.store(cpuNanoseconds, std::memory_order_relaxed);
+        block.afterUnderflow.store(afterUnderflow, std::memory_order_relaxed);
+        notableBlockTotal_.store(total + 1, std::memory_order_release);
+    }
     std::size_t bucket = 0;
     while (bucket < histogramLimits.size() && percent >= histogramLimits[bucket])
         ++bucket;
@@ -339,6 +354,34 @@ void PaAudioOutput::logCallbackStatistics() const
                                 .arg(ms(statistics.longestNanoseconds),
                                      ms(statistics.longestCpuNanoseconds),
                                      ms(statistics.totalNanoseconds / statistics.callbackCount));
+
+    // The blocks themselves, at the time of day they started: "late" for
+    // one that took longer than its time, "after an underflow" for one that
+    // PortAudio flagged.
+    const std::int64_t total = notableBlockTotal_.load(std::memory_order_acquire);
+    if (total == 0)
+        return;
+    using namespace std::chrono;
+    const std::int64_t steadyToEpoch =
+        duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() -
+        duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+    QStringList blocks;
+    for (std::int64_t i = std::max<std::int64_t>(0, total - notableBlockCount); i < total; ++i) {
+        const NotableBlock& block = notableBlocks_[std::size_t(i % notableBlockCount)];
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(
+            (block.startNanoseconds.load(std::memory_order_relaxed) + steadyToEpoch) / 1'000'000);
+        QString text = at.toString(QStringLiteral("HH:mm:ss.zzz"));
+        if (block.afterUnderflow.load(std::memory_order_relaxed))
+            text += QStringLiteral(" after an underflow");
+        const std::int64_t nanoseconds = block.nanoseconds.load(std::memory_order_relaxed);
+        text += QStringLiteral(" %1 ms (%2 ms processor)")
+                    .arg(ms(nanoseconds), ms(block.cpuNanoseconds.load(std::memory_order_relaxed)));
+        blocks.append(text);
+    }
+    qWarning().noquote() << QStringLiteral("Audio blocks late or after an underflow (%1 of %2): %3")
+                                .arg(blocks.size())
+                                .arg(total)
+                                .arg(blocks.join(QStringLiteral("; ")));
 }
 
 void PaAudioOutput::resetCallbackStatistics()
@@ -350,6 +393,7 @@ void PaAudioOutput::resetCallbackStatistics()
     totalNanoseconds_.store(0, std::memory_order_relaxed);
     for (std::atomic<std::int64_t>& bucket : histogram_)
         bucket.store(0, std::memory_order_relaxed);
+    notableBlockTotal_.store(0, std::memory_order_relaxed);
 }
 
 PaDeviceIndex PaAudioOutput::paDeviceCount() const

@@ -106,8 +106,8 @@ private:
                              const PaStreamCallbackTimeInfo* timeInfo,
                              PaStreamCallbackFlags statusFlags, void* userData);
     // Audio thread.
-    void recordCallback(std::int64_t nanoseconds, std::int64_t cpuNanoseconds, int frames,
-                        PaStreamCallbackFlags statusFlags);
+    void recordCallback(std::int64_t startNanoseconds, std::int64_t nanoseconds,
+                        std::int64_t cpuNanoseconds, int frames, PaStreamCallbackFlags statusFlags);
     // The list position of a PortAudio index, or 0 when it is not listed.
     int listPosition(PaDeviceIndex device) const;
     bool openStream(int index, PaDeviceIndex device);
@@ -124,6 +124,22 @@ private:
     std::atomic<std::int64_t> longestCpuNanoseconds_{0};
     std::atomic<std::int64_t> totalNanoseconds_{0};
     std::array<std::atomic<std::int64_t>, histogramBucketCount> histogram_{};
+
+    // The latest blocks that took longer than their time or came after an
+    // underflow, kept for the record logged when the stream closes, which
+    // tells a late wake-up (an underflow after a block on time) from work
+    // that did not fit. Written by the audio thread alone; read once the
+    // stream has stopped.
+    struct NotableBlock
+    {
+        std::atomic<std::int64_t> startNanoseconds{0}; // steady clock
+        std::atomic<std::int64_t> nanoseconds{0};
+        std::atomic<std::int64_t> cpuNanoseconds{0};
+        std::atomic<bool> afterUnderflow{false};
+    };
+    static constexpr int notableBlockCount = 256;
+    std::array<NotableBlock, notableBlockCount> notableBlocks_{};
+    std::atomic<std::int64_t> notableBlockTotal_{0};
     static_assert(std::atomic<std::int64_t>::is_always_lock_free,
                   "the audio callback's statistics must not take locks");
 };
