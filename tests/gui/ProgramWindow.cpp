@@ -60,7 +60,7 @@ QString ProgramWindow::unavailableReason(const QStringList& tools)
         return "needs an X display; run through scripts/xvfb-test-display.sh";
     if (!QFileInfo::exists(LATTICE_WINDOW_PROBE_DIR "/generic"))
         return "the window probe is not built";
-    for (const QString& tool : QStringList{"xdotool"} + tools)
+    for (const QString& tool : QStringList{"xdotool", "xwininfo"} + tools)
         if (QStandardPaths::findExecutable(tool).isEmpty())
             return tool + " is not installed";
     return QString();
@@ -75,7 +75,8 @@ bool ProgramWindow::waitFor(const std::function<bool(const WindowReport&)>& done
 {
     const auto shown = [&] {
         const WindowReport latest = report();
-        return !run_.isRunning() || (latest.window.isValid() && done(latest));
+        return !run_.isRunning() || (latest.window.isValid() && done(latest) &&
+                                     placedAt() == latest.window.topLeft());
     };
     return QTest::qWaitFor(shown, timeoutMs) && run_.isRunning();
 }
@@ -120,6 +121,29 @@ QByteArray ProgramWindow::windowId()
     const QByteArray found =
         output({"search", "--onlyvisible", "--pid", pid, "--name", "^Elsted Tuning Lattice$"});
     return found.split('\n').value(0).trimmed();
+}
+
+QPoint ProgramWindow::placedAt()
+{
+    const QString window = windowId();
+    if (window.isEmpty())
+        return QPoint(-1, -1);
+    // xwininfo's absolute position is the client area's; xdotool's
+    // getwindowgeometry adds the frame's offset once more.
+    QProcess process;
+    process.start("xwininfo", {"-id", window});
+    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+        return QPoint(-1, -1);
+    const QByteArray info = process.readAllStandardOutput();
+    const auto field = [&info](const QByteArray& name) {
+        const int from = info.indexOf(name);
+        bool ok = false;
+        const int value =
+            from < 0 ? 0 : info.mid(from + name.size(), 12).split('\n').value(0).trimmed().toInt(&ok);
+        return ok ? value : -1;
+    };
+    const QPoint at(field("Absolute upper-left X:"), field("Absolute upper-left Y:"));
+    return at.x() >= 0 && at.y() >= 0 ? at : QPoint(-1, -1);
 }
 
 bool ProgramWindow::moveAndResize(QPoint position, QSize size)

@@ -41,7 +41,10 @@ public:
     static QString unavailableReason(const QStringList& tools = {});
 
     WindowReport report();
-    // Bounded; false on timeout or when the program ends.
+    // Bounded; false on timeout or when the program ends. A report counts
+    // only once the X server has the window where the report says: a slow
+    // program reports its first frame before the window manager has placed
+    // the window, and a click at those places would miss.
     bool waitFor(const std::function<bool(const WindowReport&)>& done, int timeoutMs = 15000);
     qint64 firstFrameNanoseconds() // CLOCK_MONOTONIC; 0 before the first paint
     {
@@ -63,6 +66,7 @@ public:
 private:
     static QByteArray output(const QStringList& xdotoolArguments); // null on failure
     QByteArray windowId();
+    QPoint placedAt(); // the client area's top left on the X server; (-1, -1) unknown
     std::vector<qint64> times(const QByteArray& prefix); // of "probe KIND NANOSECONDS" lines
 
     ProgramRun& run_;
