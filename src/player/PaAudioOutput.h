@@ -83,7 +83,6 @@ public:
     // mix values one callback apart.
     CallbackStatistics callbackStatistics() const;
     void resetCallbackStatistics();
-    void logCallbackStatistics() const;
 
 protected:
     // The PortAudio calls behind device listing and stream control, virtual
@@ -105,6 +104,8 @@ private:
     static int audioCallback(const void* input, void* output, unsigned long frameCount,
                              const PaStreamCallbackTimeInfo* timeInfo,
                              PaStreamCallbackFlags statusFlags, void* userData);
+    // One record of the statistics, when a stream closes.
+    void logCallbackStatistics() const;
     // Audio thread.
     void recordCallback(std::int64_t startNanoseconds, std::int64_t nanoseconds,
                         std::int64_t cpuNanoseconds, int frames, PaStreamCallbackFlags statusFlags);

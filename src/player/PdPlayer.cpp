@@ -928,8 +928,9 @@ void PdPlayer::unloadPatch()
 // library keeps what a closed patch freed for the process. On an
 // installation that steps through the voices for days, resident memory
 // would settle at the largest voice ever loaded, so it is handed back to the
-// system. The audio thread allocates nothing at this point, so the library's
-// lock is free for the taking.
+// system once the next patch is open (see loadPatch). The audio thread
+// allocates nothing at this point, so the library's lock is free for the
+// taking.
 static void returnFreedMemory()
 {
 #ifdef __GLIBC__
@@ -944,7 +945,6 @@ bool PdPlayer::closeThroughHandshake()
         // to race with, so the patch is closed right here.
         qDebug() << "No audio stream running: closing the patch directly";
         closePatch();
-        returnFreedMemory();
         return true;
     }
     audioOutput_->mute();
@@ -956,8 +956,6 @@ bool PdPlayer::closeThroughHandshake()
         qDebug() << "GUI waiting for audio thread to unload patch";
         completed = requestFromAudioThread(LatticeEvent::ClosePatch, "unload");
     }
-    if (completed)
-        returnFreedMemory();
     qDebug() << "GUI sleep after unload patch";
     QThread::msleep(settlePauseMs);
     audioOutput_->unmute();
@@ -1000,8 +998,9 @@ bool PdPlayer::loadPatch(const QFileInfo& file)
     preparedDirectory_.clear();
     lock.unlock();
 
-    // Opening a patch sorts a new signal chain and only then lets the old
-    // one go, so what the closed voice left is only free from here on.
+    // Once, here rather than after the close: opening a patch sorts a new
+    // signal chain and only then lets the old one go, so what the closed
+    // voice left is only all free from here on.
     returnFreedMemory();
     if (opened)
         emit patchLoaded(file.absoluteFilePath());
